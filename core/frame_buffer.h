@@ -1,0 +1,21 @@
+// The display bitmap: rebuilt from the source size and ScaleShift, filled by the readers.
+#pragma once
+
+#include <cstdint>
+
+// Replaces the pixel buffer with a black one of (SourceWidth >> ScaleShift) x
+// (SourceHeight >> ScaleShift) pixels and rewrites the header; allocates the ReadBuffer on the
+// first call. When the heap cannot give the pixels the bitmap is left 0 x 0 with no buffer.
+void ResetFrameBuffer();
+
+// True when the bitmap has exactly the shifted source size and a buffer to write into: the one
+// condition under which a reader may decode.
+bool FrameBufferFitsSource();
+
+// True when the shifted source size differs from the bitmap: the caller must rebuild and reload.
+bool FrameBufferNeedsRefit();
+
+// What the shell does after an open, given the source size before it: rebuild the bitmap and
+// load again, only load again (the new size shifts to the bitmap's), or just repaint.
+enum class AfterOpen { Repaint, Reload, Refit };
+AfterOpen DecideAfterOpen(int32_t widthBefore, int32_t heightBefore);

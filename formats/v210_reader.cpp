@@ -1,0 +1,4 @@
+#include "formats/v210_reader.h"
+
+// Not written yet.
+int32_t ReadMovFrame() { return -1; }

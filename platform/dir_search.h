@@ -1,0 +1,17 @@
+// Directory search by a file-name pattern, with the Windows wildcard rules: "?" stands for one
+// character, or for none just before a dot or at the end of the name; "*" for any run. Letter
+// case of A-Z is ignored. Only names are reported, of files and folders alike, "." and ".."
+// excepted.
+#pragma once
+
+constexpr int kPlatformNameSize = 260;
+
+struct PlatformSearchHandle;
+using PlatformSearch = PlatformSearchHandle*;  // null: nothing matched, or no such folder
+
+// Starts a search for pattern (a folder part, then a name pattern); on a match writes the first
+// name, without folder, into name (kPlatformNameSize bytes) and returns the search.
+PlatformSearch PlatformFindFirst(const char* pattern, char* name);
+// Writes the next matching name; false when there is none.
+bool PlatformFindNext(PlatformSearch search, char* name);
+void PlatformFindClose(PlatformSearch search);

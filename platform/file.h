@@ -1,0 +1,22 @@
+// Files for reading: the only way the core reaches the file system.
+#pragma once
+
+#include <cstdint>
+
+struct PlatformFileHandle;
+using PlatformFile = PlatformFileHandle*;  // null is the one failure signal
+
+enum PlatformSeekOrigin { SeekFromStart, SeekFromCurrent };
+
+// Opens an existing file for reading, shared with other readers, with the sequential-scan hint.
+// Null when it cannot be opened (missing, a folder, no access, a name the system refuses).
+PlatformFile PlatformOpenFile(const char* path);
+
+// Reads up to n bytes at the file position; returns how many arrived (0 at the end or on error).
+uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n);
+
+// Moves the file position; returns the new position, or -1 when the move is refused (a position
+// before the start of the file). A position past the end is allowed; reads there deliver nothing.
+int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin origin);
+
+void PlatformCloseFile(PlatformFile file);

@@ -1,0 +1,25 @@
+// A sequence of frame files from one opened path, and loading its frames.
+#pragma once
+
+#include <cstdint>
+
+// The two messages a user can see.
+constexpr const char* kCantOpenMessage = "Can't open file!";
+constexpr const char* kInvalidImageMessage = "Invalid image file!";
+
+// Classifies the path, lists the matching files of its folder into the FrameList (sorted by
+// frame number) and finds the opened file in it. 0, or -1 when nothing matches.
+int32_t ScanSequence();
+
+// Puts the current frame's file name into the path and runs the reader for the kind.
+// The frame reader result: 0 (decoded, or a new source size recorded) or -1.
+int32_t LoadFrame();
+
+// ScanSequence then LoadFrame, with the error box on failure; always stops playback.
+void OpenSequence();
+
+// Entry k of the FrameList (no bounds check beyond the caller's).
+const char* FrameListEntry(int32_t k);
+
+// How many names the FrameList holds: the frame count, or 1 for a movie.
+int32_t FrameListLength();
