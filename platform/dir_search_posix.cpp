@@ -1,0 +1,112 @@
+#include "platform/dir_search.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+
+// Windows wildcard rules, as its directory search applies them to the name part of a pattern:
+//   '?'  matches one character other than a dot. Where the name has a dot, or has ended, a '?'
+//        matches nothing instead, and so do the '?'s that follow it; thus shot_????.dpx lists
+//        shot_12.dpx beside shot_0012.dpx, and ab? lists ab. A '?' never swallows a dot, so
+//        shot_????.dpx does not list shot_1.2.dpx.
+//   '*'  matches any run of characters, dots included, or none.
+//   Letters A-Z and a-z match either case; every other byte only itself (no [sets], no escapes).
+// Windows also finds a file by its short 8.3 alias, folds the case of non-ASCII letters, and
+// gives "*." and "name.*" special meanings (a name without a dot); this search does none of that,
+// and the viewer's own patterns hold only '?'. Wine (8.0) differs too: its '?' is always exactly
+// one character, dots included, so shot_12.dpx and ab stay unlisted there.
+//
+// The match runs the pattern as a set of live positions stepped once per name character, so a
+// pattern with many '*'s costs no more than pattern length times name length.
+struct PlatformSearchHandle {
+  DIR* folder = nullptr;
+  std::string pattern;
+  std::vector<char> live;  // live[i]: the name so far can be matched by pattern[0, i)
+
+  ~PlatformSearchHandle() {
+    if (folder != nullptr) closedir(folder);
+  }
+};
+
+static char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+// Follows the moves that consume no character, given the character the name goes on with
+// ('\0' at its end). They only go forward, so one pass from the left catches chains of them.
+static void FollowEmptyMatches(const std::string& pattern, std::vector<char>& live, char next) {
+  const bool questionMayBeEmpty = next == '.' || next == '\0';
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (live[i] && (pattern[i] == '*' || (pattern[i] == '?' && questionMayBeEmpty))) {
+      live[i + 1] = 1;
+    }
+  }
+}
+
+static bool MatchName(const std::string& pattern, std::vector<char>& live, const char* name) {
+  const size_t end = pattern.size();
+  std::fill(live.begin(), live.end(), 0);
+  live[0] = 1;
+  FollowEmptyMatches(pattern, live, name[0]);
+  for (const char* c = name; *c != '\0'; ++c) {
+    // From the right, so that a position advanced into is not stepped again for this character.
+    live[end] = 0;
+    bool any = false;
+    for (size_t i = end; i-- > 0;) {
+      if (!live[i]) continue;
+      const char p = pattern[i];
+      const bool advances = p == '?' ? *c != '.' : p != '*' && UpperAscii(p) == UpperAscii(*c);
+      live[i] = p == '*';
+      if (advances) live[i + 1] = 1;
+      any = any || live[i] || advances;
+    }
+    if (!any) return false;
+    FollowEmptyMatches(pattern, live, c[1]);
+  }
+  return live[end] != 0;
+}
+
+static bool IsDotEntry(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+bool PlatformFindNext(PlatformSearch search, char* name) {
+  while (const dirent* entry = readdir(search->folder)) {
+    const size_t length = std::strlen(entry->d_name);
+    // A name that cannot be handed over whole is no use to the caller: pass it over.
+    if (IsDotEntry(entry->d_name) || length >= size_t(kPlatformNameSize)) continue;
+    if (!MatchName(search->pattern, search->live, entry->d_name)) continue;
+    std::memcpy(name, entry->d_name, length + 1);
+    return true;
+  }
+  return false;
+}
+
+PlatformSearch PlatformFindFirst(const char* pattern, char* name) {
+  const char* cut = nullptr;
+  for (const char* c = pattern; *c != '\0'; ++c) {
+    if (*c == '/' || *c == '\\') cut = c;
+  }
+  std::string folder = ".";
+  if (cut == pattern) folder = "/";
+  if (cut > pattern) folder.assign(pattern, cut);
+
+  auto* search = new (std::nothrow) PlatformSearchHandle;
+  if (search == nullptr) return nullptr;
+  search->pattern = cut != nullptr ? cut + 1 : pattern;
+  search->live.assign(search->pattern.size() + 1, 0);
+  search->folder = opendir(folder.c_str());
+  if (search->folder == nullptr || !PlatformFindNext(search, name)) {
+    delete search;
+    return nullptr;
+  }
+  return search;
+}
+
+void PlatformFindClose(PlatformSearch search) {
+  delete search;
+}
