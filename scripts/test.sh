@@ -34,8 +34,7 @@ suite "unit tests, native" ctest --test-dir "$NATIVE_DIR" --output-on-failure
 suite "unit tests, win32 under Wine" wine_unit_tests
 for script in tests/interop/*_interop.py; do
   [ -e "$script" ] || continue
-  suite "interop: $(basename "$script" .py)" "$PYTHON" "$script" \
-    --frame-tool "$NATIVE_DIR/tools/zelkora-frame" --work build/interop
+  suite "interop: $(basename "$script" .py)" "$PYTHON" "$script"
 done
 if [ -f tests/e2e/e2e.py ]; then
   suite "end-to-end, zelkora.exe under Wine and Xvfb" "$PYTHON" tests/e2e/e2e.py

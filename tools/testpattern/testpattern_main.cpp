@@ -1,0 +1,136 @@
+// zelkora-testpattern: writes test sequences in the three layouts the viewer reads, all showing
+// the same picture (see pattern.h), so that orientation, decimation and colour can be judged
+// at a glance and compared across layouts.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "tools/testpattern/writers.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: zelkora-testpattern --format dpx|planar|mov [--size 4k|8k] [--frames N]\n"
+    "                           [--first NUMBER] [--mdat64] [--moov-first] OUTDIR NAME\n"
+    "\n"
+    "Writes N frames (default 1) of a test picture, numbered from NUMBER (default 1):\n"
+    "  dpx     OUTDIR/NAME_0001.dpx ...      16-bit RGB DPX, one file a frame\n"
+    "  planar  OUTDIR/NAME_0001.4K.r .g .b   headerless 16-bit planes (8K for --size 8k)\n"
+    "  mov     OUTDIR/NAME.mov               QuickTime, v210 frames, BT.2020 YCbCr\n"
+    "Frame numbers in file names have at least four digits. --size: 4k is 3840 x 2160\n"
+    "(the default), 8k is 7680 x 4320. OUTDIR is created when missing.\n"
+    "\n"
+    "Movie options:\n"
+    "  --mdat64      64-bit mdat size (used anyway when the frames pass 4 GiB)\n"
+    "  --moov-first  put the moov atom before the mdat atom\n"
+    "\n"
+    "The picture: colour bars with the frame number in large digits; a marker in the top-left\n"
+    "corner (white square with a red one in its top-left corner); at the right edge of the\n"
+    "bars, white lines on the rows kept at 1/8 (every 8th row counted from the bottom);\n"
+    "a grey ramp; along the bottom, white lines on columns 0, 8, 16, ...\n"
+    "All values are 10-bit narrow-range codes, 64 (black) to 940 (white).\n";
+
+enum class Layout { None, Dpx, Planar, Mov };
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "zelkora-testpattern: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
+
+bool ParseNumber(const char* text, int32_t lowest, int32_t& value) {
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || v < lowest || v > 99999999) return false;
+  value = int32_t(v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PatternJob job = {3840, 2160, 1, 1, false, false, "", ""};
+  Layout layout = Layout::None;
+  int names = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (std::strcmp(arg, "--format") == 0 && hasValue) {
+      const char* f = argv[++i];
+      layout = std::strcmp(f, "dpx") == 0      ? Layout::Dpx
+               : std::strcmp(f, "planar") == 0 ? Layout::Planar
+               : std::strcmp(f, "mov") == 0    ? Layout::Mov
+                                               : Layout::None;
+      if (layout == Layout::None) return Usage("--format takes dpx, planar or mov");
+    } else if (std::strcmp(arg, "--size") == 0 && hasValue) {
+      const char* s = argv[++i];
+      if (std::strcmp(s, "4k") == 0 || std::strcmp(s, "4K") == 0) {
+        job.Width = 3840;
+        job.Height = 2160;
+      } else if (std::strcmp(s, "8k") == 0 || std::strcmp(s, "8K") == 0) {
+        job.Width = 7680;
+        job.Height = 4320;
+      } else {
+        return Usage("--size takes 4k or 8k");
+      }
+    } else if (std::strcmp(arg, "--frames") == 0 && hasValue) {
+      if (!ParseNumber(argv[++i], 1, job.Frames)) return Usage("--frames takes a number from 1");
+    } else if (std::strcmp(arg, "--first") == 0 && hasValue) {
+      if (!ParseNumber(argv[++i], 0, job.FirstNumber))
+        return Usage("--first takes a number from 0");
+    } else if (std::strcmp(arg, "--mdat64") == 0) {
+      job.Mdat64 = true;
+    } else if (std::strcmp(arg, "--moov-first") == 0) {
+      job.MoovFirst = true;
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      return Usage("unknown option or missing value");
+    } else if (names == 0) {
+      job.OutDir = arg;
+      ++names;
+    } else if (names == 1) {
+      job.Name = arg;
+      ++names;
+    } else {
+      return Usage("too many arguments");
+    }
+  }
+  if (layout == Layout::None) return Usage("no --format");
+  if (names != 2) return Usage("OUTDIR and NAME are both needed");
+  if (int64_t(job.FirstNumber) + job.Frames - 1 > 99999999) return Usage("frame numbers too large");
+
+  std::error_code error;
+  std::filesystem::create_directories(job.OutDir, error);
+  if (error) {
+    std::fprintf(stderr, "Can't create %s\n", job.OutDir.c_str());
+    return kExitFailed;
+  }
+  int32_t result = -1;
+  switch (layout) {
+    case Layout::Dpx:
+      result = WriteDpxSequence(job);
+      break;
+    case Layout::Planar:
+      result = WritePlanarSequence(job);
+      break;
+    case Layout::Mov:
+      result = WriteMovie(job);
+      break;
+    case Layout::None:
+      break;
+  }
+  return result == 0 ? 0 : kExitFailed;
+}
+
+std::string FrameFileStem(const PatternJob& job, int32_t frameIndex) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%04d", int(job.FirstNumber + frameIndex));
+  return job.Name + "_" + number;
+}
