@@ -1,0 +1,110 @@
+// The main window: creation, sizing, painting and destruction, and the window operations the
+// command handlers reuse.
+#include <cstddef>
+
+#include "app/resource.h"
+#include "app/shell.h"
+#include "core/viewer_state.h"
+
+ShellState Shell;
+
+// The core keeps the bitmap header in its own copy of BITMAPINFO's layout.
+static_assert(sizeof(FrameBufferInfo) == sizeof(BITMAPINFO), "FrameInfo must be a BITMAPINFO");
+static_assert(offsetof(FrameBufferInfo, bmiColors) == offsetof(BITMAPINFO, bmiColors),
+              "FrameInfo must be a BITMAPINFO");
+
+namespace {
+
+// Right edges of the status parts, counted back from the status bar's width: the file name
+// gets all but the last 250 pixels, the frame position 140 and the step the last 110.
+constexpr int kFramePartFromRight = 250;
+constexpr int kStepPartFromRight = 110;
+
+void SetStatusText(int part, const char* text) {
+  SendMessageA(Shell.StatusBar, SB_SETTEXTA, static_cast<WPARAM>(part),
+               reinterpret_cast<LPARAM>(text));
+}
+
+void OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
+  // The placeholder text stands in the one part of the new bar until the first WM_SIZE
+  // divides it and the first paint fills the three parts.
+  Shell.StatusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, "hoge",
+                                        hwnd, IDC_STATUS_BAR);
+  FitWindowToFrameBuffer(hwnd);
+  Shell.Menu = GetMenu(hwnd);
+  Shell.Instance = create->hInstance;
+}
+
+void OnSize(WPARAM wParam, LPARAM lParam) {
+  // The status bar places itself along the bottom edge when it sees its parent's WM_SIZE.
+  SendMessageA(Shell.StatusBar, WM_SIZE, wParam, lParam);
+  RECT bar;
+  GetWindowRect(Shell.StatusBar, &bar);
+  const int width = bar.right - bar.left;
+  int edges[3] = {width - kFramePartFromRight, width - kStepPartFromRight, -1};
+  SendMessageA(Shell.StatusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+}
+
+void OnPaint(HWND hwnd) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd, &paint);
+  // The whole bitmap, 1:1 at the top-left corner, whatever the update region: the readers
+  // already reduced it. A failed rebuild leaves no pixels and nothing to copy.
+  const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
+  if (Viewer.FramePixels != nullptr) {
+    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(bitmap.biWidth),
+                      static_cast<DWORD>(bitmap.biHeight), 0, 0, 0,
+                      static_cast<UINT>(bitmap.biHeight), Viewer.FramePixels,
+                      reinterpret_cast<const BITMAPINFO*>(&Viewer.FrameInfo), DIB_RGB_COLORS);
+  }
+  SetStatusText(0, Viewer.Path + Viewer.NamePart);
+  wsprintfA(Viewer.Scratch, "Frame: %d/%d", Viewer.CurrentFrame, Viewer.FrameCount);
+  SetStatusText(1, Viewer.Scratch);
+  UpdateStepStatus();
+  EndPaint(hwnd, &paint);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnCreate(hwnd, reinterpret_cast<const CREATESTRUCTA*>(lParam));
+      return 0;
+    case WM_SIZE:
+      OnSize(wParam, lParam);
+      return 0;
+    case WM_PAINT:
+      OnPaint(hwnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+      // WM_COMMAND, WM_DROPFILES, WM_KEYDOWN and WM_TIMER join here, each calling its handler
+      // and returning 0 like the cases above.
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+void FitWindowToFrameBuffer(HWND hwnd) {
+  RECT bar;
+  GetWindowRect(Shell.StatusBar, &bar);
+  const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
+  RECT outer;
+  SetRect(&outer, 0, 0, bitmap.biWidth, bitmap.biHeight);
+  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
+  SetWindowPos(hwnd, nullptr, 0, 0, outer.right - outer.left,
+               outer.bottom - outer.top + (bar.bottom - bar.top), SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void RepaintWindow(HWND hwnd) {
+  InvalidateRect(hwnd, nullptr, FALSE);
+  UpdateWindow(hwnd);
+}
+
+void UpdateStepStatus() {
+  const int32_t step = Viewer.PlaybackStep;
+  wsprintfA(Viewer.Scratch, "Step: %s%d", step > 0 ? "+" : "", step);
+  SetStatusText(2, Viewer.Scratch);
+}

@@ -1,0 +1,11 @@
+// The Windows headers as the shell uses them. The lean form of <windows.h> leaves out
+// winioctl.h, whose MEDIA_TYPE enumeration has a member named Unknown that would clash with
+// SourceKind's; the shell and common-control declarations it drops are included by name.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
