@@ -1,0 +1,91 @@
+#!/bin/sh
+# Builds the reader benchmarks in a Release build folder, runs them once and prints, from that one
+# run, the ratios their targets are set in:
+#   decode / I/O floor          4K and 8K at 1/4: at most 1.5
+#   options on / options off    at most 1.3
+#   ffmpeg / ours at 1/4        at least 20 (ffmpeg decoding the same file and scaling it)
+# The first two come from paired benchmarks that time both sides in alternation, so load from
+# other processes that comes and goes during the run shifts both alike.
+# Usage: scripts/bench.sh [Google Benchmark options, e.g. --benchmark_filter=Dpx]
+# The build folder is build/bench unless ZELKORA_BENCH_BUILD names another one. The frame files
+# (about 250 MB per reader) are written once into it and reused by later runs.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZELKORA_BENCH_BUILD:-build/bench}
+case $build in
+/*) ;;
+*) build=$root/$build ;;
+esac
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELKORA_BENCH=ON -DZELKORA_TESTS=OFF \
+  >/dev/null
+cmake --build "$build" -j2 --target zelkora_bench
+
+cd "$build"
+./bench/zelkora_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_out=bench-results.json --benchmark_out_format=json "$@"
+
+python3 - bench-results.json <<'EOF'
+import json, re, resource, shutil, statistics, subprocess, sys
+
+with open(sys.argv[1]) as f:
+    results = json.load(f)["benchmarks"]
+
+# Medians of the repetitions by benchmark name and its arguments: CPU milliseconds (user and
+# system; on a busy machine wall time mostly measures the other processes), and the "ratio"
+# counter of the paired benchmarks, which time two variants in alternation.
+times, ratios = {}, {}
+for r in results:
+    if r.get("aggregate_name") != "median":
+        continue
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[r["time_unit"]]
+    family = r["run_name"].split("/")[0]
+    args = dict(re.findall(r"(\w+):(\d+)", r["run_name"]))
+    key = (family,) + tuple(sorted((k, int(v)) for k, v in args.items() if k != "repeats"))
+    times[key] = r["cpu_time"] * scale
+    if "ratio" in r:
+        ratios[key] = r["ratio"]
+
+def get(family, table=times, **args):
+    return table.get((family,) + tuple(sorted(args.items())))
+
+def ffmpeg_ms(path, runs=5):
+    # Decoding the file and scaling it to 1/4 by picking pixels, as our 1/4 view does. CPU time of
+    # the child (all its threads, user and system), like ours; the median of several runs.
+    command = ["ffmpeg", "-v", "error", "-nostdin", "-i", path,
+               "-vf", "scale=iw/4:ih/4:flags=neighbor", "-pix_fmt", "bgra", "-f", "rawvideo", "-"]
+    spent = []
+    for _ in range(runs):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        spent.append((after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime) * 1e3)
+    return statistics.median(spent)
+
+if get("BM_DpxFrame", K=4, shift=0, options=0) is not None:
+    print("\nDPX, median of 5              ratio  target   a ms    b ms  (a-b) ns/shown pixel")
+    for k in (4, 8):
+        for shift in (0, 2):
+            pixels = (3840 * k // 4 >> shift) * (2160 * k // 4 >> shift)
+            decode = get("BM_DpxFrame", K=k, shift=shift, options=0)
+            floor = get("BM_DpxFloor", K=k, shift=shift)
+            ratio = get("BM_DpxDecodeOverFloor", ratios, K=k, shift=shift)
+            target = "<= 1.5" if shift == 2 else "      "
+            print(f"  {k}K 1/{1 << shift}  decode / floor   {ratio:6.2f}  {target} {decode:7.2f} "
+                  f"{floor:7.2f}  {(decode - floor) * 1e6 / pixels:5.2f}")
+    for k in (4, 8):
+        for shift in (0, 2):
+            pixels = (3840 * k // 4 >> shift) * (2160 * k // 4 >> shift)
+            on = get("BM_DpxFrame", K=k, shift=shift, options=1)
+            off = get("BM_DpxFrame", K=k, shift=shift, options=0)
+            ratio = get("BM_DpxOptionsOnOverOff", ratios, K=k, shift=shift)
+            print(f"  {k}K 1/{1 << shift}  options on / off {ratio:6.2f}  <= 1.3 {on:7.2f} "
+                  f"{off:7.2f}  {(on - off) * 1e6 / pixels:5.2f}")
+    if shutil.which("ffmpeg"):
+        for k in (4, 8):
+            ours = get("BM_DpxFrame", K=k, shift=2, options=0)
+            theirs = ffmpeg_ms(f"zelkora-bench-files/bench{k}K.dpx")
+            print(f"  {k}K 1/4  ffmpeg / ours    {theirs / ours:6.1f}  >= 20  {theirs:7.2f} "
+                  f"{ours:7.2f}")
+EOF
