@@ -34,18 +34,8 @@ void OpenCommandLine(HWND hwnd, const char* text) {
   const int32_t heightBefore = Viewer.SourceHeight;
   OpenSequence();
   // A first frame of another size was only measured: bring the bitmap to it and load again.
-  switch (DecideAfterOpen(widthBefore, heightBefore)) {
-    case AfterOpen::Refit:
-      ResetFrameBuffer();
-      FitWindowToFrameBuffer(hwnd);
-      LoadFrame();
-      break;
-    case AfterOpen::Reload:
-      LoadFrame();
-      break;
-    case AfterOpen::Repaint:
-      break;  // the first paint shows it
-  }
+  // The first paint shows it.
+  FitToLoadedFrame(hwnd, widthBefore, heightBefore);
 }
 
 }  // namespace

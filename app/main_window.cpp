@@ -1,5 +1,6 @@
 // The main window: creation, sizing, painting and destruction, and the window operations the
-// command handlers reuse.
+// command handlers reuse. Commands, drops, keys and ticks are handled in commands.cpp and
+// playback_keys.cpp.
 #include <cstddef>
 
 #include "app/resource.h"
@@ -80,8 +81,18 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
-      // WM_COMMAND, WM_DROPFILES, WM_KEYDOWN and WM_TIMER join here, each calling its handler
-      // and returning 0 like the cases above.
+    case WM_COMMAND:
+      OnCommand(hwnd, wParam);
+      return 0;
+    case WM_DROPFILES:
+      OnDropFiles(hwnd, reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case WM_KEYDOWN:
+      OnKeyDown(hwnd, wParam);
+      return 0;
+    case WM_TIMER:
+      OnTimer(hwnd);
+      return 0;
     default:
       return DefWindowProcA(hwnd, message, wParam, lParam);
   }

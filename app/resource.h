@@ -22,4 +22,4 @@
 // The status bar child of the main window.
 #define IDC_STATUS_BAR 1
 
-// Ids of the About dialog's controls go here with the dialog.
+// The About dialog's controls need no ids of their own: its texts are -1, its button IDOK.

@@ -29,6 +29,12 @@ PATH_BUFFER_SIZE = 260  # 259 characters and the terminator
 WINDOW_TIMEOUT = 30.0  # the first start in a new prefix is slow
 STEP_TIMEOUT = 10.0
 
+# The native tools that write test files (zelkora-testpattern) and the picture the viewer must
+# show for a file (zelkora-frame). A relative ZELKORA_TOOLS_DIR is taken from the current folder.
+TOOLS_DIR = os.path.abspath(os.environ.get("ZELKORA_TOOLS_DIR")
+                            or os.path.join(REPO, "build", "native", "tools"))
+TOOL_TIMEOUT = 300.0  # an 8K movie is 88 MB a frame
+
 
 class Failure(Exception):
     pass
@@ -111,6 +117,17 @@ def write_ppm(path, pixels):
         out.write(np.ascontiguousarray(pixels, dtype=np.uint8).tobytes())
 
 
+def run_tool(name, *args):
+    """Runs a native tool of TOOLS_DIR; fails the case with its message when it fails."""
+    path = os.path.join(TOOLS_DIR, name)
+    check(os.path.isfile(path), f"missing {path} (set ZELKORA_TOOLS_DIR)")
+    result = subprocess.run([path, *args], stdin=subprocess.DEVNULL, capture_output=True,
+                            text=True, timeout=TOOL_TIMEOUT)
+    check(result.returncode == 0,
+          f"{name} {' '.join(args)} ended with {result.returncode}: {result.stderr.strip()}")
+    return result.stdout
+
+
 def windows_path(path):
     """A Linux path as the viewer sees it through Wine's Z: drive."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -126,6 +143,7 @@ class Harness:
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.case_name = "setup"
         self.viewers = []
+        self.samples = {}
 
     # --- Wine ---
 
@@ -206,6 +224,26 @@ class Harness:
         os.makedirs(folder, exist_ok=True)
         return os.path.join(folder, name)
 
+    def sample(self, name, make):
+        """A folder of generated files that the cases of one run share: make(folder) fills it
+        at the first call of the run, later calls find it done. Made anew in each run, so that
+        it follows the current tools."""
+        if name not in self.samples:
+            folder = os.path.join(self.work, "samples", name)
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(folder)
+            make(folder)
+            self.samples[name] = folder
+        return self.samples[name]
+
+    def expected_frame(self, path, *options):
+        """The picture the viewer must show for path, as zelkora-frame draws it with options
+        ("--frame", "2", "--size", "8", ...): height x width x 3 RGB."""
+        output = self.file_in_work("expected.ppm")
+        run_tool("zelkora-frame", *options, path, output)
+        with open(output, "rb") as data:
+            return read_ppm(data.read())
+
     def finish_case(self):
         for viewer in self.viewers:
             viewer.kill()
@@ -228,6 +266,13 @@ class Viewer:
     def info(self):
         code, values = self.h.probe("info")
         check(code == 0, "the viewer's window is not there")
+        return values
+
+    def status(self):
+        """The three status texts as status.text0 .. status.text2: the quick look while the
+        viewer plays, when info would wait for a decode at each of its many messages."""
+        code, values = self.h.probe("status")
+        check(code == 0, "the viewer's status bar is not there")
         return values
 
     def wait_window(self, visible=True):
@@ -255,12 +300,18 @@ class Viewer:
         found = []
         for i in range(int(values.get("boxes", "0"))):
             prefix = f"box{i}."
-            box = {"caption": values.get(prefix + "caption", ""), "texts": [], "buttons": []}
+            box = {"caption": values.get(prefix + "caption", ""), "texts": [], "buttons": [],
+                   "button_rects": []}
             for n in range(100):
                 if prefix + f"text{n}" in values:
                     box["texts"].append(values[prefix + f"text{n}"])
                 if prefix + f"button{n}" in values:
                     box["buttons"].append(values[prefix + f"button{n}"])
+                    # Screen rectangle (left, top, right, bottom), or None from an older probe.
+                    edges = [values.get(prefix + f"button{n}.{edge}")
+                             for edge in ("left", "top", "right", "bottom")]
+                    box["button_rects"].append(
+                        tuple(int(e) for e in edges) if None not in edges else None)
             found.append(box)
         return found
 
@@ -324,6 +375,17 @@ class Viewer:
 
     def press(self, keys, window_name="Zelkora"):
         self.h.press(window_name, keys)
+
+    def click_button(self, box, text):
+        """Clicks the middle of the button labelled text in box (from boxes()) with the left
+        mouse button, through XTEST like a real mouse."""
+        check(text in box["buttons"], f"no button {text!r} in the box {box['caption']!r}")
+        rect = box["button_rects"][box["buttons"].index(text)]
+        check(rect is not None, f"the probe gave no rectangle for the button {text!r}")
+        left, top, right, bottom = rect
+        subprocess.run(["xdotool", "mousemove", "--sync", str((left + right) // 2),
+                        str((top + bottom) // 2), "click", "1"], check=True,
+                       capture_output=True, timeout=STEP_TIMEOUT)
 
     def wait_exit(self, timeout=STEP_TIMEOUT):
         try:

@@ -3,10 +3,12 @@
 //
 //   zelkora-probe info             command line, window geometry, status texts and parts,
 //                                  menu check marks
+//   zelkora-probe status           the status texts only: quick while the viewer plays
 //   zelkora-probe wait [MS] [visible]
 //                                  waits until the main window exists (and is visible)
 //   zelkora-probe boxes            visible top-level windows of the viewer's process other than
-//                                  the main window: caption and the texts of their children
+//                                  the main window: caption, the texts of their children and
+//                                  the screen rectangles of their buttons
 //   zelkora-probe drop PATH...     drops files on the main window, as Explorer does
 //   zelkora-probe resize W H       gives the main window an outer size of W x H, as dragging its
 //                                  border does
@@ -180,6 +182,24 @@ void PrintRect(const char* key, const RECT& r) {
               key, r.right, key, r.bottom);
 }
 
+void PrintStatusTexts(HWND bar, const RemoteProcess& viewer, void* buffer, int parts) {
+  const LPARAM remote = reinterpret_cast<LPARAM>(buffer);
+  for (int i = 0; i < parts; ++i) {
+    // The low word is the length, the high word the drawing type. A playing viewer rewrites
+    // its texts between any two messages, so the length taken is the one SB_GETTEXTA reports
+    // for the text it copied, not an earlier SB_GETTEXTLENGTHA's.
+    char text[kRemoteBufferSize] = "";
+    if (SIZE_T(Send(bar, SB_GETTEXTLENGTHA, WPARAM(i), 0) & 0xffff) < kRemoteBufferSize) {
+      const LRESULT copied = Send(bar, SB_GETTEXTA, WPARAM(i), remote);
+      const SIZE_T length = SIZE_T(copied & 0xffff);
+      if (copied != -1 && length < kRemoteBufferSize && viewer.Read(buffer, text, length)) {
+        text[length] = '\0';
+      }
+    }
+    std::printf("status.text%d=%s\n", i, Escape(text).c_str());
+  }
+}
+
 void PrintStatusBar(HWND bar) {
   RECT r;
   GetWindowRect(bar, &r);
@@ -199,16 +219,7 @@ void PrintStatusBar(HWND bar) {
   if (viewer.Read(buffer, edges, sizeof(int) * size_t(parts))) {
     for (int i = 0; i < parts; ++i) std::printf("status.edge%d=%d\n", i, edges[i]);
   }
-  for (int i = 0; i < parts; ++i) {
-    // The low word is the length, the high word the drawing type.
-    const SIZE_T length = SIZE_T(Send(bar, SB_GETTEXTLENGTHA, WPARAM(i), 0) & 0xffff);
-    char text[kRemoteBufferSize] = "";
-    if (length < kRemoteBufferSize && Send(bar, SB_GETTEXTA, WPARAM(i), remote) != -1 &&
-        viewer.Read(buffer, text, length)) {
-      text[length] = '\0';
-    }
-    std::printf("status.text%d=%s\n", i, Escape(text).c_str());
-  }
+  PrintStatusTexts(bar, viewer, buffer, int(parts));
 }
 
 void PrintMenuChecks(HWND hwnd) {
@@ -268,6 +279,20 @@ int Info(HWND hwnd) {
   std::printf("status=%d\n", bar != nullptr ? 1 : 0);
   if (bar != nullptr) PrintStatusBar(bar);
   PrintMenuChecks(hwnd);
+  return 0;
+}
+
+// The three status texts alone. While the viewer plays, each message to it and each reach into
+// its memory waits for the frame being decoded, and "info" makes over a dozen of them.
+int Status(HWND hwnd) {
+  HWND bar = FindWindowExA(hwnd, nullptr, STATUSCLASSNAMEA, nullptr);
+  RemoteProcess viewer(hwnd);
+  void* buffer = bar != nullptr && viewer.ok() ? viewer.Allocate(kRemoteBufferSize) : nullptr;
+  if (buffer == nullptr) {
+    std::printf("error=cannot reach the viewer's status bar\n");
+    return 1;
+  }
+  PrintStatusTexts(bar, viewer, buffer, 3);
   return 0;
 }
 
@@ -334,7 +359,14 @@ int Boxes(HWND main) {
       if (lstrcmpiA(name.c_str(), "Static") == 0 && !text.empty()) {
         std::printf("box%u.text%d=%s\n", n, statics++, Escape(text).c_str());
       } else if (lstrcmpiA(name.c_str(), "Button") == 0) {
-        std::printf("box%u.button%d=%s\n", n, buttons++, Escape(text).c_str());
+        // Where to click it: the screen rectangle as box<n>.button<m>.left/top/right/bottom.
+        char key[64];
+        std::snprintf(key, sizeof key, "box%u.button%d", n, buttons);
+        RECT r;
+        GetWindowRect(child, &r);
+        PrintRect(key, r);
+        std::printf("%s=%s\n", key, Escape(text).c_str());
+        ++buttons;
       }
     }
   }
@@ -376,7 +408,7 @@ int Drop(HWND hwnd, int count, char** paths) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: zelkora-probe info | wait [MS] [visible] | boxes | drop PATH... | "
+               "usage: zelkora-probe info | status | wait [MS] [visible] | boxes | drop PATH... | "
                "resize W H | close\n");
   return 2;
 }
@@ -391,8 +423,9 @@ int main(int argc, char** argv) {
     const bool visible = argc > 3 && std::strcmp(argv[3], "visible") == 0;
     return Wait(timeoutMs, visible);
   }
-  const bool known = command == "info" || command == "boxes" || command == "close" ||
-                     (command == "drop" && argc > 2) || (command == "resize" && argc == 4);
+  const bool known = command == "info" || command == "status" || command == "boxes" ||
+                     command == "close" || (command == "drop" && argc > 2) ||
+                     (command == "resize" && argc == 4);
   if (!known) return Usage();
   HWND hwnd = FindViewer();
   if (hwnd == nullptr) {
@@ -400,6 +433,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (command == "info") return Info(hwnd);
+  if (command == "status") return Status(hwnd);
   if (command == "boxes") return Boxes(hwnd);
   if (command == "drop") return Drop(hwnd, argc - 2, argv + 2);
   if (command == "resize") {

@@ -1,0 +1,159 @@
+// Menu commands, the open dialog, dropped files, and the refit that follows a change of size.
+#include <cstring>
+
+#include "app/resource.h"
+#include "app/shell.h"
+#include "core/frame_buffer.h"
+#include "core/viewer_state.h"
+#include "sequence/sequence.h"
+
+// The record sizes that the system checks: the full open-dialog record with its three trailing
+// reserved members, and the menu-item record up to hbmpItem.
+static_assert(sizeof(OPENFILENAMEA) == 88, "the open dialog takes the full 88-byte record");
+static_assert(sizeof(MENUITEMINFOA) == 48, "the menu takes the 48-byte item record");
+
+namespace {
+
+// Two description and pattern pairs, each string ended by a zero byte, and the empty string
+// that ends the list (the literal's own terminator).
+constexpr char kOpenFilter[] =
+    "DPX/MOV/RGB Files (*.dpx, *.mov, *.[rgb])\0*.dpx;*.mov;*.r;*.g;*.b\0"
+    "All Files (*.*)\0*.*\0";
+
+// OFN_READONLY | OFN_FILEMUSTEXIST: the viewer never writes, and only an existing file opens.
+constexpr DWORD kOpenFlags = OFN_READONLY | OFN_FILEMUSTEXIST;
+static_assert(kOpenFlags == 0x1001, "read-only, existing files");
+
+void SetCheckMark(UINT commandId, bool checked) {
+  MENUITEMINFOA item = {};
+  item.cbSize = sizeof item;
+  item.fMask = MIIM_STATE;
+  item.fState = checked ? MFS_CHECKED : MFS_UNCHECKED;
+  SetMenuItemInfoA(Shell.Menu, commandId, FALSE, &item);
+}
+
+// After OpenSequence: a first frame of another size was only measured, so the bitmap is
+// rebuilt and the frame loaded again; a new size that shifts to the same bitmap is loaded
+// again too, or the opened frame would not be decoded until the next load.
+void ShowOpenedSequence(HWND hwnd, int32_t widthBefore, int32_t heightBefore) {
+  switch (DecideAfterOpen(widthBefore, heightBefore)) {
+    case AfterOpen::Refit:
+      RefitDisplay(hwnd);
+      return;
+    case AfterOpen::Reload:
+      LoadFrame();
+      break;
+    case AfterOpen::Repaint:
+      break;
+  }
+  RepaintWindow(hwnd);
+}
+
+// Opens the path now in Viewer.Path and shows its frame.
+void OpenAndShow(HWND hwnd) {
+  const int32_t widthBefore = Viewer.SourceWidth;
+  const int32_t heightBefore = Viewer.SourceHeight;
+  OpenSequence();
+  ShowOpenedSequence(hwnd, widthBefore, heightBefore);
+}
+
+void ToggleColourOption(HWND hwnd, int32_t& flag, UINT commandId) {
+  flag = flag != 0 ? 0 : 1;
+  SetCheckMark(commandId, flag != 0);
+  // With nothing open the load fails quietly and only the check mark changes.
+  LoadFrameFitted(hwnd);
+  RepaintWindow(hwnd);
+}
+
+void ChooseSize(HWND hwnd, UINT commandId) {
+  SetCheckMark(IDM_SIZE_ORIGINAL + UINT(Viewer.ScaleShift), false);
+  SetCheckMark(commandId, true);
+  Viewer.ScaleShift = int32_t(commandId - IDM_SIZE_ORIGINAL);
+  // Also for the size already shown: the user gets a fresh bitmap, a fitted window and step 0.
+  RefitDisplay(hwnd);
+}
+
+}  // namespace
+
+void OnCommand(HWND hwnd, WPARAM wParam) {
+  const UINT id = LOWORD(wParam);
+  switch (id) {
+    case IDM_OPEN:
+      // A cancelled dialog ends the command: the path buffer may hold a failed path or none,
+      // and reopening it would only bring up an error box the user did not ask for.
+      if (ShowOpenDialog(hwnd)) OpenAndShow(hwnd);
+      return;
+    case IDM_EXIT:
+      SendMessageA(hwnd, WM_CLOSE, 0, 0);
+      return;
+    case IDM_BT709:
+      ToggleColourOption(hwnd, Viewer.Bt709, id);
+      return;
+    case IDM_HDR_TO_SDR:
+      ToggleColourOption(hwnd, Viewer.HdrToSdr, id);
+      return;
+    case IDM_SIZE_ORIGINAL:
+    case IDM_SIZE_HALF:
+    case IDM_SIZE_QUARTER:
+    case IDM_SIZE_EIGHTH:
+      ChooseSize(hwnd, id);
+      return;
+    case IDM_ABOUT:
+      DialogBoxParamA(Shell.Instance, "ABOUTDLG", hwnd, AboutDialogProc, 0);
+      RepaintWindow(hwnd);
+      return;
+    default:
+      MessageBeep(0);
+      return;
+  }
+}
+
+BOOL ShowOpenDialog(HWND owner) {
+  OPENFILENAMEA& dialog = Shell.OpenDialog;
+  std::memset(&dialog, 0, sizeof dialog);
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = kOpenFilter;
+  dialog.lpstrFile = Viewer.Path;
+  dialog.nMaxFile = kPathBufferSize;
+  dialog.Flags = kOpenFlags;
+  return GetOpenFileNameA(&dialog);
+}
+
+void OnDropFiles(HWND hwnd, HDROP drop) {
+  // Only the first file counts; the call cuts a longer name to fit the buffer.
+  DragQueryFileA(drop, 0, Viewer.Path, kPathBufferSize);
+  DragFinish(drop);
+  OpenAndShow(hwnd);
+}
+
+void RefitDisplay(HWND hwnd) {
+  ResetFrameBuffer();
+  FitWindowToFrameBuffer(hwnd);
+  Viewer.PlaybackStep = 0;  // the timer is left alone: it goes on reloading this frame
+  LoadFrameFitted(hwnd);
+  RepaintWindow(hwnd);
+}
+
+void FitToLoadedFrame(HWND hwnd, int32_t widthBefore, int32_t heightBefore) {
+  switch (DecideAfterOpen(widthBefore, heightBefore)) {
+    case AfterOpen::Refit:
+      ResetFrameBuffer();
+      FitWindowToFrameBuffer(hwnd);
+      LoadFrame();
+      break;
+    case AfterOpen::Reload:
+      LoadFrame();
+      break;
+    case AfterOpen::Repaint:
+      break;
+  }
+}
+
+void LoadFrameFitted(HWND hwnd) {
+  const int32_t widthBefore = Viewer.SourceWidth;
+  const int32_t heightBefore = Viewer.SourceHeight;
+  LoadFrame();
+  // Frames of one sequence may differ in size; playback goes on at the new size.
+  FitToLoadedFrame(hwnd, widthBefore, heightBefore);
+}
