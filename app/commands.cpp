@@ -121,7 +121,15 @@ BOOL ShowOpenDialog(HWND owner) {
 }
 
 void OnDropFiles(HWND hwnd, HDROP drop) {
-  // Only the first file counts; the call cuts a longer name to fit the buffer.
+  // Only the first file counts. A name too long for the path buffer would come back cut short
+  // and could name some other file: it is refused like any file that cannot be opened.
+  const UINT length = DragQueryFileA(drop, 0, nullptr, 0);
+  if (length >= UINT(kPathBufferSize)) {
+    DragFinish(drop);
+    FailOpen(kCantOpenMessage);
+    RepaintWindow(hwnd);
+    return;
+  }
   DragQueryFileA(drop, 0, Viewer.Path, kPathBufferSize);
   DragFinish(drop);
   OpenAndShow(hwnd);

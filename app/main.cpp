@@ -8,7 +8,6 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
-#include "platform/error_box.h"
 #include "sequence/sequence.h"
 
 namespace {
@@ -25,7 +24,7 @@ void OpenCommandLine(HWND hwnd, const char* text) {
   if (length >= sizeof Viewer.Path) {
     // No file of this name can be read through the path buffer, and a cut-off name could open
     // some other file: tell the user as for any file that cannot be opened, and start empty.
-    PlatformShowError(kCantOpenMessage);
+    FailOpen(kCantOpenMessage);
     return;
   }
   std::memcpy(Viewer.Path, text, length + 1);

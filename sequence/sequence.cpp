@@ -228,15 +228,16 @@ int32_t LoadFrame() {
 }
 
 void OpenSequence() {
-  const char* message = nullptr;
   if (ScanSequence() != 0) {
-    message = kCantOpenMessage;
+    FailOpen(kCantOpenMessage);
   } else if (LoadFrame() != 0) {
-    message = kInvalidImageMessage;
+    FailOpen(kInvalidImageMessage);
   }
-  if (message != nullptr) {
-    PlatformShowError(message);
-    Viewer.FrameCount = 0;
-  }
+  Viewer.PlaybackStep = 0;
+}
+
+void FailOpen(const char* message) {
+  PlatformShowError(message);
+  Viewer.FrameCount = 0;
   Viewer.PlaybackStep = 0;
 }

@@ -18,6 +18,9 @@ int32_t LoadFrame();
 // ScanSequence then LoadFrame, with the error box on failure; always stops playback.
 void OpenSequence();
 
+// Tells the user an open failed and leaves the sequence empty, playback stopped.
+void FailOpen(const char* message);
+
 // Entry k of the FrameList (no bounds check beyond the caller's).
 const char* FrameListEntry(int32_t k);
 

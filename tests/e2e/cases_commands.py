@@ -374,6 +374,35 @@ def drop_three_files(h):
     close_and_check_exit(viewer)
 
 
+def longest_name(h):
+    """A copy of frame 1 whose full Windows path is exactly 259 characters, the most the path
+    buffer holds."""
+    def make(folder):
+        room = PATH_BUFFER_SIZE - 1 - len(windows_path(folder)) - 1
+        os.symlink(shot(h, 0), os.path.join(folder, "l" * (room - 9) + "_0001.dpx"))
+    folder = h.sample("commands longest", make)
+    return os.path.join(folder, os.listdir(folder)[0])
+
+
+@case
+def drop_of_a_name_too_long_is_refused(h):
+    """A dropped name longer than the path buffer holds is refused with the open error. Cut to
+    fit, this one would name another file that exists: the refusal must come first. The
+    sequence is emptied as after any failed open."""
+    longest = windows_path(longest_name(h))
+    check_equal(len(longest), PATH_BUFFER_SIZE - 1, "length of the longest path")
+    viewer, _ = start_on(h, 2)
+    viewer.drop(longest + "9.dpx")
+    dismiss_error(viewer, CANT_OPEN)
+    values = viewer.wait_info(lambda v: v.get("status.text1") == "Frame: 2/0", "the refusal")
+    check_status(values, "shot_0003.dpx", "Frame: 2/0", "Step: 0")
+    viewer.wait_picture(expected(h, 2), values)
+    viewer.drop(longest)  # the name itself fits, and opens
+    values = viewer.wait_info(lambda v: v.get("status.text1") == "Frame: 0/1", "the open")
+    viewer.wait_picture(expected(h, 0), values)
+    close_and_check_exit(viewer)
+
+
 @case
 def frames_of_two_sizes_keep_playing(h):
     """A sequence whose frames differ in size plays on: each frame of the other size brings
