@@ -9,12 +9,21 @@
 //    3     Y4         Cr2          Y5
 //
 // Cb0/Cr0 belong to pixels 0 and 1, Cb1/Cr1 to pixels 2 and 3, Cb2/Cr2 to pixels 4 and 5.
+//
+// Unpacking and conversion have SSE2 paths, which every x86 build has (the 32-bit one is built
+// with -msse2); the plain loops beside them are the definition, and also finish each row.
 
 #include "formats/v210_row.h"
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "colour/colour.h"
+#include "core/viewer_state.h"
 
 namespace {
 
@@ -39,11 +48,83 @@ constexpr uint32_t PackWord(uint32_t low, uint32_t middle, uint32_t high) {
 constexpr uint32_t kBlackWords[4] = {PackWord(512, 64, 512), PackWord(64, 512, 64),
                                      PackWord(512, 64, 512), PackWord(64, 512, 64)};
 
+#if defined(__SSE2__)
+// Lanes 0 and 1 from a, then lanes 2 and 3 from b, each chosen by kLanes as _MM_SHUFFLE has it.
+template <int kLanes>
+__m128i PickLanes(__m128i a, __m128i b) {
+  return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), kLanes));
+}
+
+// Four groups (64 bytes) at once: the plain loop is bound by its twelve 16-bit stores a group.
+// Word k of the four groups is gathered into one vector, so each field is one shift and one mask
+// for all four; two neighbouring samples of one plane then share a 32-bit lane (the first in the
+// low half, as little-endian memory has it), and whole-lane shuffles put the lanes in plane
+// order. 24 luma and 2 x 12 chroma samples come out.
+void UnpackFourGroups(const uint8_t* row, uint16_t* y, uint16_t* cb, uint16_t* cr) {
+  const __m128i g0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+  const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16));
+  const __m128i g2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 32));
+  const __m128i g3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 48));
+  const __m128i t0 = _mm_unpacklo_epi32(g0, g1);
+  const __m128i t1 = _mm_unpacklo_epi32(g2, g3);
+  const __m128i t2 = _mm_unpackhi_epi32(g0, g1);
+  const __m128i t3 = _mm_unpackhi_epi32(g2, g3);
+  const __m128i w0 = _mm_unpacklo_epi64(t0, t1);  // word 0 of groups 0..3
+  const __m128i w1 = _mm_unpackhi_epi64(t0, t1);
+  const __m128i w2 = _mm_unpacklo_epi64(t2, t3);
+  const __m128i w3 = _mm_unpackhi_epi64(t2, t3);
+  const __m128i w0next = _mm_srli_si128(w0, 4);  // word 0 of the group after each
+
+  // A field to the low half of a lane (low) or to the high half (high).
+  const __m128i low = _mm_set1_epi32(0x3ff);
+  const __m128i high = _mm_set1_epi32(0x3ff << 16);
+  const auto pair = [&](__m128i first, __m128i second) {
+    return _mm_or_si128(_mm_and_si128(first, low), _mm_and_si128(second, high));
+  };
+  // Luma pairs Y0 Y1, Y2 Y3, Y4 Y5 of each group.
+  const __m128i p = pair(_mm_srli_epi32(w0, 10), _mm_slli_epi32(w1, 16));
+  const __m128i q = pair(_mm_srli_epi32(w1, 20), _mm_slli_epi32(w2, 6));
+  const __m128i r = pair(w3, _mm_srli_epi32(w3, 4));
+  // Cb0 Cb1, Cb1 Cb2 and Cb2 with the next group's Cb0; the same for Cr.
+  const __m128i cbA = pair(w0, _mm_slli_epi32(w1, 6));
+  const __m128i cbB = pair(_mm_srli_epi32(w1, 10), _mm_srli_epi32(w2, 4));
+  const __m128i cbC = pair(_mm_srli_epi32(w2, 20), _mm_slli_epi32(w0next, 16));
+  const __m128i crA = pair(_mm_srli_epi32(w0, 20), _mm_slli_epi32(w2, 16));
+  const __m128i crB = pair(w2, _mm_slli_epi32(w3, 6));
+  const __m128i crC = pair(_mm_srli_epi32(w3, 10), _mm_srli_epi32(w0next, 4));
+
+  // Luma in plane order, lane by lane: p0 q0 r0 p1 | q1 r1 p2 q2 | r2 p3 q3 r3.
+  __m128i* const yOut = reinterpret_cast<__m128i*>(y);
+  _mm_storeu_si128(
+      yOut, PickLanes<_MM_SHUFFLE(3, 0, 1, 0)>(_mm_unpacklo_epi32(p, q), _mm_unpacklo_epi32(r, p)));
+  _mm_storeu_si128(yOut + 1, PickLanes<_MM_SHUFFLE(1, 0, 3, 2)>(_mm_unpacklo_epi32(q, r),
+                                                                _mm_unpackhi_epi32(p, q)));
+  _mm_storeu_si128(yOut + 2, PickLanes<_MM_SHUFFLE(3, 2, 3, 0)>(_mm_unpackhi_epi32(r, p),
+                                                                _mm_unpackhi_epi32(q, r)));
+  // Chroma in plane order: A0 C0 B1 A2 | C2 B3.
+  const auto storeChroma = [&](uint16_t* out, __m128i a, __m128i b, __m128i c) {
+    const __m128i first = PickLanes<_MM_SHUFFLE(2, 0, 1, 0)>(
+        _mm_unpacklo_epi32(a, c), PickLanes<_MM_SHUFFLE(2, 2, 1, 1)>(b, a));
+    const __m128i last = _mm_shuffle_epi32(_mm_unpackhi_epi64(c, b), _MM_SHUFFLE(3, 3, 3, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), last);
+  };
+  storeChroma(cb, cbA, cbB, cbC);
+  storeChroma(cr, crA, crB, crC);
+}
+#endif
+
 }  // namespace
 
 void UnpackV210Row(const uint8_t* row, const V210RowGeometry& geometry, uint16_t* y, uint16_t* cb,
                    uint16_t* cr) {
-  for (int32_t g = 0; g < geometry.groups; ++g, row += 16, y += 6, cb += 3, cr += 3) {
+  int32_t g = 0;
+#if defined(__SSE2__)
+  for (; g + 4 <= geometry.groups; g += 4, row += 64, y += 24, cb += 12, cr += 12) {
+    UnpackFourGroups(row, y, cb, cr);
+  }
+#endif
+  for (; g < geometry.groups; ++g, row += 16, y += 6, cb += 3, cr += 3) {
     const uint32_t w0 = LittleEndian32(row);
     const uint32_t w1 = LittleEndian32(row + 4);
     const uint32_t w2 = LittleEndian32(row + 8);
@@ -74,16 +155,182 @@ void ConvertV210Pixel(int32_t y, int32_t cb, int32_t cr, PixelTriple& rgb) {
   rgb.B = ToByte(luma + 2.1418 * blueDiff);
 }
 
-void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
-                  int32_t scaleShift, uint8_t* bitmapRow) {
-  const int32_t step = int32_t(1) << scaleShift;
-  for (int32_t x = 0; x < width; x += step, bitmapRow += 4) {
+namespace {
+
+inline void StorePixel(const PixelTriple& rgb, uint8_t* at) {
+  at[0] = uint8_t(rgb.B);
+  at[1] = uint8_t(rgb.G);
+  at[2] = uint8_t(rgb.R);
+}
+
+#if defined(__SSE2__)
+// The conversion a quarter at a time. Every coefficient divided by 4 is exact (a power of two),
+// and so is every product, sum and difference formed with them: each is exactly a quarter of
+// the one ConvertV210Pixel forms. Truncating the quarter gives (truncated value) >> 2 for every
+// value that is not negative, and a negative value gives 0 or less either way and clamps to 0,
+// so the bytes are the same, bit for bit.
+constexpr double kLumaQuarter = 1.1644 / 4;
+constexpr double kRedCrQuarter = 1.6787 / 4;
+constexpr double kGreenCbQuarter = 0.1874 / 4;
+constexpr double kGreenCrQuarter = 0.6505 / 4;
+constexpr double kBlueCbQuarter = 2.1418 / 4;
+
+// The samples of four shown pixels as 32-bit lanes.
+struct FourPixels {
+  __m128i y, cb, cr;
+};
+
+__m128i LoadSamples(const uint16_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// Samples 0, 2, 4 and 6 of the eight at `at`: the low half of every 32-bit lane.
+__m128i EverySecond(const uint16_t* at) {
+  return _mm_and_si128(LoadSamples(at), _mm_set1_epi32(0xffff));
+}
+
+// Samples 0, 4, 8 and 12 of the sixteen at `at`.
+__m128i EveryFourth(const uint16_t* at) {
+  const int lanes02 = _MM_SHUFFLE(2, 0, 2, 0);
+  return _mm_unpacklo_epi64(_mm_shuffle_epi32(EverySecond(at), lanes02),
+                            _mm_shuffle_epi32(EverySecond(at + 8), lanes02));
+}
+
+// Pixels k .. k + 3, shown columns x = k << kShift and so on, with chroma index x / 2. Reads
+// samples below (k + 4) << kShift only, in each plane its own share of that.
+template <int kShift>
+FourPixels GatherFour(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t k) {
+  const __m128i zero = _mm_setzero_si128();
+  if (kShift == 0) {
+    // Columns k .. k + 3 share chroma k / 2 and k / 2 + 1 in pairs.
+    const auto pairs = [&](const uint16_t* plane) {
+      int32_t two;
+      std::memcpy(&two, plane + k / 2, sizeof two);
+      const __m128i v = _mm_unpacklo_epi16(_mm_cvtsi32_si128(two), zero);
+      return _mm_unpacklo_epi32(v, v);
+    };
+    return {_mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + k)), zero),
+            pairs(cb), pairs(cr)};
+  } else if (kShift == 1) {
+    const auto four = [&](const uint16_t* plane) {
+      return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(plane + k)), zero);
+    };
+    return {EverySecond(y + 2 * k), four(cb), four(cr)};
+  } else if (kShift == 2) {
+    return {EveryFourth(y + 4 * k), EverySecond(cb + 2 * k), EverySecond(cr + 2 * k)};
+  } else {
+    const int32_t x = k << kShift;
+    const int32_t step = 1 << kShift;
+    return {_mm_setr_epi32(y[x], y[x + step], y[x + 2 * step], y[x + 3 * step]),
+            EveryFourth(cb + x / 2), EveryFourth(cr + x / 2)};
+  }
+}
+
+// Two pixels, one to a lane: Y - 64, Cb - 512 and Cr - 512 in, the R, G and B quarters
+// truncated toward zero out, as 32-bit integers in lanes 0 and 1.
+void ConvertTwo(__m128d luma, __m128d blueDiff, __m128d redDiff, __m128i& r, __m128i& g,
+                __m128i& b) {
+  const __m128d lumaPart = _mm_mul_pd(luma, _mm_set1_pd(kLumaQuarter));
+  r = _mm_cvttpd_epi32(_mm_add_pd(lumaPart, _mm_mul_pd(_mm_set1_pd(kRedCrQuarter), redDiff)));
+  g = _mm_cvttpd_epi32(
+      _mm_sub_pd(_mm_sub_pd(lumaPart, _mm_mul_pd(_mm_set1_pd(kGreenCbQuarter), blueDiff)),
+                 _mm_mul_pd(_mm_set1_pd(kGreenCrQuarter), redDiff)));
+  b = _mm_cvttpd_epi32(_mm_add_pd(lumaPart, _mm_mul_pd(_mm_set1_pd(kBlueCbQuarter), blueDiff)));
+}
+#endif
+
+// Shown columns k, k + 1, ... below `columns`, one pixel at a time: the definition itself.
+template <bool kWithOptions>
+void StorePlainColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t k,
+                       int32_t columns, int32_t shift, uint8_t* out) {
+  for (; k < columns; ++k, out += 4) {
+    const int32_t x = k << shift;
     PixelTriple rgb;
     ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], rgb);
-    ApplyColourOptions(rgb);
-    bitmapRow[0] = uint8_t(rgb.B);
-    bitmapRow[1] = uint8_t(rgb.G);
-    bitmapRow[2] = uint8_t(rgb.R);
+    if (kWithOptions) ApplyColourOptions(rgb);
+    StorePixel(rgb, out);
+  }
+}
+
+// Stores every 2^kShift-th column of a row `width` pixels wide into consecutive pixels. The
+// colour options stage is left out entirely when both options are off: the call per pixel would
+// cost more than the conversion.
+template <bool kWithOptions, int kShift>
+void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
+                  uint8_t* out) {
+  const int32_t columns = ((width - 1) >> kShift) + 1;
+  int32_t k = 0;
+#if defined(__SSE2__)
+  // Four pixels at a time, two to a vector of doubles, while every sample the gather reads
+  // lies inside the row.
+  const __m128i fourthBytes = _mm_set1_epi32(int32_t(0xff000000u));
+  for (; ((k + 4) << kShift) <= width; k += 4, out += 16) {
+    const FourPixels p = GatherFour<kShift>(y, cb, cr, k);
+    // Y - 64, Cb - 512 and Cr - 512 in integers: converted, the same doubles as Cb - 512.0.
+    const __m128i luma = _mm_sub_epi32(p.y, _mm_set1_epi32(64));
+    const __m128i blue = _mm_sub_epi32(p.cb, _mm_set1_epi32(512));
+    const __m128i red = _mm_sub_epi32(p.cr, _mm_set1_epi32(512));
+    const int upper = _MM_SHUFFLE(3, 2, 3, 2);
+    __m128i r01, g01, b01, r23, g23, b23;
+    ConvertTwo(_mm_cvtepi32_pd(luma), _mm_cvtepi32_pd(blue), _mm_cvtepi32_pd(red), r01, g01, b01);
+    ConvertTwo(_mm_cvtepi32_pd(_mm_shuffle_epi32(luma, upper)),
+               _mm_cvtepi32_pd(_mm_shuffle_epi32(blue, upper)),
+               _mm_cvtepi32_pd(_mm_shuffle_epi32(red, upper)), r23, g23, b23);
+    // The saturating packs are the clamp to 0..255: bytes B0..B3 G0..G3 R0..R3 and four zeros.
+    const __m128i blueGreen =
+        _mm_packs_epi32(_mm_unpacklo_epi64(b01, b23), _mm_unpacklo_epi64(g01, g23));
+    const __m128i redZero = _mm_packs_epi32(_mm_unpacklo_epi64(r01, r23), _mm_setzero_si128());
+    const __m128i bytes = _mm_packus_epi16(blueGreen, redZero);
+    if (kWithOptions) {
+      alignas(16) uint8_t codes[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(codes), bytes);
+      for (int i = 0; i < 4; ++i) {
+        PixelTriple rgb{codes[8 + i], codes[4 + i], codes[i]};
+        ApplyColourOptions(rgb);
+        StorePixel(rgb, out + 4 * i);
+      }
+    } else {
+      // Two byte interleaves turn the four rows of four bytes into four pixels.
+      const __m128i blueRed = _mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 8));
+      const __m128i pixels = _mm_unpacklo_epi8(blueRed, _mm_srli_si128(blueRed, 8));
+      // The fourth byte of every pixel is written back as it was.
+      __m128i* const at = reinterpret_cast<__m128i*>(out);
+      const __m128i kept = _mm_and_si128(_mm_loadu_si128(at), fourthBytes);
+      _mm_storeu_si128(at, _mm_or_si128(pixels, kept));
+    }
+  }
+#endif
+  StorePlainColumns<kWithOptions>(y, cb, cr, k, columns, kShift, out);
+}
+
+template <bool kWithOptions>
+void StoreRow(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
+              int32_t scaleShift, uint8_t* out) {
+  switch (scaleShift) {
+    case 0:
+      return StoreColumns<kWithOptions, 0>(y, cb, cr, width, out);
+    case 1:
+      return StoreColumns<kWithOptions, 1>(y, cb, cr, width, out);
+    case 2:
+      return StoreColumns<kWithOptions, 2>(y, cb, cr, width, out);
+    case 3:
+      return StoreColumns<kWithOptions, 3>(y, cb, cr, width, out);
+    default:  // no display size has another
+      return StorePlainColumns<kWithOptions>(y, cb, cr, 0, ((width - 1) >> scaleShift) + 1,
+                                             scaleShift, out);
+  }
+}
+
+}  // namespace
+
+void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
+                  int32_t scaleShift, uint8_t* bitmapRow) {
+  if (width <= 0) return;
+  // Nothing can toggle an option while a row is stored, so one look serves the whole row.
+  if (Viewer.HdrToSdr != 0 || Viewer.Bt709 != 0) {
+    StoreRow<true>(y, cb, cr, width, scaleShift, bitmapRow);
+  } else {
+    StoreRow<false>(y, cb, cr, width, scaleShift, bitmapRow);
   }
 }
 

@@ -181,6 +181,56 @@ TEST(V210RowTest, ColourOptionsApplyToEveryPixel) {
   EXPECT_EQ(ConvertRow(raw, 6, 0).At(5), (PixelTriple{v, v, v}));
 }
 
+TEST(V210RowTest, LongRowsOfEveryColourMatchThePixelFormula) {
+  ResetViewerState();
+  BuildColourTables();
+  // Ten groups of scattered samples, bits 30 and 31 set in every word: long enough for the
+  // vector paths (four groups, four pixels at a time), with ends that take the plain loops.
+  std::vector<Group> groups(10);
+  uint32_t seed = 2024;
+  const auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return uint16_t(seed >> 16 & 0x3ff);
+  };
+  std::vector<uint8_t> raw(16 * groups.size());
+  for (size_t g = 0; g < groups.size(); ++g) {
+    for (uint16_t& v : groups[g].y) v = next();
+    for (int i = 0; i < 3; ++i) groups[g].cb[i] = next(), groups[g].cr[i] = next();
+    PutGroup(raw.data() + 16 * g, groups[g]);
+  }
+  for (size_t w = 0; w < raw.size() / 4; ++w) raw[4 * w + 3] |= 0xc0;
+
+  struct Case {
+    int32_t width, shift;
+    bool options;
+  };
+  const Case cases[] = {
+      {60, 0, false},  // every column, every sample of both planes
+      {53, 0, true},   // a row that ends inside a group, both options on
+      {60, 1, false},  // half size
+      {60, 2, false},  // quarter size
+      {59, 2, true},   //
+      {60, 3, false},  // eighth size
+      {57, 3, true},   //
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << " wide, shift " << c.shift);
+    Viewer.HdrToSdr = Viewer.Bt709 = c.options ? 1 : 0;
+    const ConvertedRow row = ConvertRow(raw, c.width, c.shift);
+    const size_t shown = size_t((c.width - 1) >> c.shift) + 1;
+    for (size_t k = 0; k < shown; ++k) {
+      const size_t x = k << c.shift, chroma = x / 2;
+      PixelTriple want = Convert(groups[x / 6].y[x % 6], groups[chroma / 3].cb[chroma % 3],
+                                 groups[chroma / 3].cr[chroma % 3]);
+      ApplyColourOptions(want);
+      EXPECT_EQ(row.At(k), want) << "bitmap column " << k;
+      EXPECT_EQ(row.pixels[4 * k + 3], 0xee) << "fourth byte " << k;
+    }
+    EXPECT_EQ(std::vector<uint8_t>(row.pixels.begin() + 4 * shown, row.pixels.end()),
+              std::vector<uint8_t>(4, 0xee));
+  }
+}
+
 TEST(V210RowTest, BlackFillDecodesToBlackFromAnyByte) {
   ResetViewerState();
   // Fill from the middle of a word: the bytes already there stay, the rest become black.
