@@ -22,8 +22,9 @@ PlatformFile PlatformOpenFile(const char* path) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat info;
-  // Windows will not open a folder as a file; here the open succeeds, so refuse it by hand.
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) ||
+  // Frames are regular files. Windows will not open a folder as a file, and a device or FIFO
+  // could feed the atom walk endlessly or block a read: refuse them all by hand.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     close(fd);
     return nullptr;

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the reader benchmarks in a Release build folder, runs them once and prints, from that one
-# run, the ratios their targets are set in:
+# Builds the reader benchmarks (DPX, planar, movie) in a Release build folder, runs them once and
+# prints, for each reader, from that one run, the ratios their targets are set in:
 #   decode / I/O floor          4K and 8K at 1/4: at most 1.5
 #   options on / options off    at most 1.3
 #   ffmpeg / ours at 1/4        at least 20 (ffmpeg decoding the same file and scaling it)
@@ -63,29 +63,39 @@ def ffmpeg_ms(path, runs=5):
         spent.append((after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime) * 1e3)
     return statistics.median(spent)
 
-if get("BM_DpxFrame", K=4, shift=0, options=0) is not None:
-    print("\nDPX, median of 5              ratio  target   a ms    b ms  (a-b) ns/shown pixel")
+def ratio_of(paired, a, b, **args):
+    # The paired benchmark when there is one, else the two medians.
+    ratio = get(paired, ratios, **args)
+    return ratio if ratio is not None else a / b
+
+# Reader name, benchmark prefix, file ffmpeg reads for the same frame (None: it has no such file).
+readers = [("DPX", "Dpx", "bench{k}K.dpx"), ("planar", "Planar", None),
+           ("movie", "Mov", "bench{k}K.mov")]
+for title, name, ffmpeg_file in readers:
+    if get(f"BM_{name}Frame", K=4, shift=2, options=0) is None:
+        continue
+    print(f"\n{title}, median of 5  ratio  target   a ms    b ms  (a-b) ns/shown pixel")
     for k in (4, 8):
         for shift in (0, 2):
             pixels = (3840 * k // 4 >> shift) * (2160 * k // 4 >> shift)
-            decode = get("BM_DpxFrame", K=k, shift=shift, options=0)
-            floor = get("BM_DpxFloor", K=k, shift=shift)
-            ratio = get("BM_DpxDecodeOverFloor", ratios, K=k, shift=shift)
+            decode = get(f"BM_{name}Frame", K=k, shift=shift, options=0)
+            floor = get(f"BM_{name}Floor", K=k, shift=shift)
+            ratio = ratio_of(f"BM_{name}DecodeOverFloor", decode, floor, K=k, shift=shift)
             target = "<= 1.5" if shift == 2 else "      "
             print(f"  {k}K 1/{1 << shift}  decode / floor   {ratio:6.2f}  {target} {decode:7.2f} "
                   f"{floor:7.2f}  {(decode - floor) * 1e6 / pixels:5.2f}")
     for k in (4, 8):
         for shift in (0, 2):
             pixels = (3840 * k // 4 >> shift) * (2160 * k // 4 >> shift)
-            on = get("BM_DpxFrame", K=k, shift=shift, options=1)
-            off = get("BM_DpxFrame", K=k, shift=shift, options=0)
-            ratio = get("BM_DpxOptionsOnOverOff", ratios, K=k, shift=shift)
+            on = get(f"BM_{name}Frame", K=k, shift=shift, options=1)
+            off = get(f"BM_{name}Frame", K=k, shift=shift, options=0)
+            ratio = ratio_of(f"BM_{name}OptionsOnOverOff", on, off, K=k, shift=shift)
             print(f"  {k}K 1/{1 << shift}  options on / off {ratio:6.2f}  <= 1.3 {on:7.2f} "
                   f"{off:7.2f}  {(on - off) * 1e6 / pixels:5.2f}")
-    if shutil.which("ffmpeg"):
+    if ffmpeg_file and shutil.which("ffmpeg"):
         for k in (4, 8):
-            ours = get("BM_DpxFrame", K=k, shift=2, options=0)
-            theirs = ffmpeg_ms(f"zelkora-bench-files/bench{k}K.dpx")
+            ours = get(f"BM_{name}Frame", K=k, shift=2, options=0)
+            theirs = ffmpeg_ms("zelkora-bench-files/" + ffmpeg_file.format(k=k))
             print(f"  {k}K 1/4  ffmpeg / ours    {theirs / ours:6.1f}  >= 20  {theirs:7.2f} "
                   f"{ours:7.2f}")
 EOF
