@@ -9,12 +9,32 @@
 #include <cmath>
 #include <limits>
 
-#include "core/viewer_state.h"
-
 int32_t NarrowToFullTable[1024];
 double LinearTable[256];
 double DecisionTable[256];
 int32_t HdrToSdrTable[256];
+
+// The stage's tables (colour.h). Why they give the conversion's codes exactly:
+//
+// Products. The conversion rounds each of its nine products on its own, so taking a product
+// from a table filled with the same multiplication gives the same double. Set 1 looks the code
+// up in HdrToSdrTable first, which is what the stage does before converting when both options
+// are on.
+//
+// Scale. Multiplying by 2048 is exact here (every value is 0 or far above the smallest normal
+// double), and IEEE rounding commutes with a power of two, so every scaled sum is exactly 2048
+// times the conversion's sum, and comparing against 2048 times a boundary decides as the
+// unscaled comparison does.
+//
+// Re-encoding. By definition it is a bisection over DecisionTable: eight unpredictable
+// comparisons per channel, which made the conversion four times slower than this lookup.
+// Scaled light is cut into buckets of width 1, that is 1/2048 of linear light. Neighbouring
+// boundaries lie at least 1 / (255 * 4.5) apart (on the curve's straight segment, where it is
+// flattest), more than one bucket, so a bucket holds at most one boundary: the code of its
+// lowest light, plus one if the light reaches the next boundary, is the bisection's answer.
+Bt709ProductTable Bt709Products[2];
+uint8_t ScaledLightBucketCode[2 * kLightBucketLimit];
+double ScaledBoundaryAbove[256];
 
 namespace {
 
@@ -27,20 +47,6 @@ constexpr double kHlgA = 0.17883277;
 constexpr double kHlgB = 0.28466892;
 constexpr double kHlgFourA = 0.71533108;
 
-// Re-encoding linear light to a code is, by definition, a bisection over DecisionTable: eight
-// unpredictable comparisons per channel, which made the conversion four times slower than the
-// lookup used instead. Linear light in [0, 1) is cut into 2048 equal buckets and BucketCode holds
-// the code of each bucket's lower edge. Neighbouring boundaries lie at least 1 / (255 * 4.5) apart
-// (on the curve's straight segment, where it is flattest), more than one bucket width, so a bucket
-// holds at most one boundary and one comparison against the next boundary gives exactly the
-// bisection's answer. v * 2048 is exact (a power of two), so the bucket index never rounds across
-// an edge.
-constexpr int32_t kBucketCount = 2048;
-constexpr double kBucketsPerUnit = 2048.0;
-uint8_t BucketCode[kBucketCount];
-// NextBoundary[i] = DecisionTable[i + 1]; infinity past code 255 so the top code never steps up.
-double NextBoundary[256];
-
 // BT.2020 non-linear value -> linear light.
 double DecodeBt2020(double x) {
   if (x < 0.08145) return x / 4.5;
@@ -51,18 +57,6 @@ double DecodeBt2020(double x) {
 int32_t ToByte(double v) {
   const int32_t t = static_cast<int32_t>(v);
   return t < 0 ? 0 : (t > 255 ? 255 : t);
-}
-
-// The largest code i in 1..255 with DecisionTable[i] <= v, or 0: the nearest code on the
-// BT.2020 curve, a value exactly on a boundary going up.
-inline int32_t EncodeLinear(double v) {
-  int32_t bucket = static_cast<int32_t>(v * kBucketsPerUnit);
-  // Negative light lands in bucket 0 (code 0, and below its next boundary); light of 1 and
-  // more lands in the last bucket, whose code is already 255.
-  bucket = bucket < 0 ? 0 : bucket;
-  bucket = bucket > kBucketCount - 1 ? kBucketCount - 1 : bucket;
-  const int32_t code = BucketCode[bucket];
-  return code + (NextBoundary[code] <= v ? 1 : 0);
 }
 
 }  // namespace
@@ -97,40 +91,43 @@ void BuildColourTables() {
     HdrToSdrTable[k] = ToByte(y * 255.0 + 0.5);
   }
 
-  // BucketCode[n] = the code of linear light n / 2048, walked up boundary by boundary.
-  int32_t code = 0;
-  for (int32_t n = 0; n < kBucketCount; ++n) {
-    const double edge = n / kBucketsPerUnit;
-    while (code < 255 && DecisionTable[code + 1] <= edge) ++code;
-    BucketCode[n] = static_cast<uint8_t>(code);
+  // Bt709Products[s].XOfY[k] = (c * LinearTable[y]) * 2048 for each coefficient c of the
+  // conversion, with y = k in set 0 and y = HdrToSdrTable[k] in set 1.
+  for (int32_t set = 0; set < 2; ++set) {
+    Bt709ProductTable& p = Bt709Products[set];
+    for (int32_t k = 0; k < 256; ++k) {
+      const double x = LinearTable[set == 0 ? k : HdrToSdrTable[k]];
+      p.RedOfRed[k] = (1.6605 * x) * kLightScale;
+      p.RedOfGreen[k] = (0.5876 * x) * kLightScale;
+      p.RedOfBlue[k] = (0.0729 * x) * kLightScale;
+      p.GreenOfGreen[k] = (1.1328 * x) * kLightScale;
+      p.GreenOfRed[k] = (0.1244 * x) * kLightScale;
+      p.GreenOfBlue[k] = (0.0084 * x) * kLightScale;
+      p.BlueOfBlue[k] = (1.1188 * x) * kLightScale;
+      p.BlueOfRed[k] = (0.0181 * x) * kLightScale;
+      p.BlueOfGreen[k] = (0.1006 * x) * kLightScale;
+    }
   }
-  for (int32_t i = 0; i < 255; ++i) NextBoundary[i] = DecisionTable[i + 1];
-  NextBoundary[255] = std::numeric_limits<double>::infinity();
+
+  // ScaledBoundaryAbove[i] = DecisionTable[i + 1] * 2048, and infinity for 255: nothing is
+  // above the top code.
+  for (int32_t i = 0; i < 255; ++i) ScaledBoundaryAbove[i] = DecisionTable[i + 1] * kLightScale;
+  ScaledBoundaryAbove[255] = std::numeric_limits<double>::infinity();
+
+  // ScaledLightBucketCode[n + limit] = the number of boundaries at or below n, walked up
+  // boundary by boundary. That is the code of the bucket's lowest light: n itself above 0; below
+  // it every boundary is positive and every code 0.
+  int32_t code = 0;
+  for (int32_t n = -kLightBucketLimit; n < kLightBucketLimit; ++n) {
+    while (code < 255 && ScaledBoundaryAbove[code] <= n) ++code;
+    ScaledLightBucketCode[n + kLightBucketLimit] = static_cast<uint8_t>(code);
+  }
 }
 
 int32_t EncodeLinearLight(double v) {
-  return EncodeLinear(v);
-}
-
-void ConvertBt2020ToBt709(PixelTriple& triple) {
-  const double r = LinearTable[triple.R];
-  const double g = LinearTable[triple.G];
-  const double b = LinearTable[triple.B];
-  // Every product rounds on its own and the sums go in exactly this order.
-  const double r709 = (1.6605 * r - 0.5876 * g) - 0.0729 * b;
-  const double g709 = (1.1328 * g - 0.1244 * r) - 0.0084 * b;
-  const double b709 = 1.1188 * b - (0.0181 * r + 0.1006 * g);
-  triple.R = EncodeLinear(r709);
-  triple.G = EncodeLinear(g709);
-  triple.B = EncodeLinear(b709);
-}
-
-void ApplyColourOptions(PixelTriple& triple) {
-  // The flags are read for every pixel: a menu toggle followed by a reload must show at once.
-  if (Viewer.HdrToSdr) {
-    triple.R = HdrToSdrTable[triple.R];
-    triple.G = HdrToSdrTable[triple.G];
-    triple.B = HdrToSdrTable[triple.B];
-  }
-  if (Viewer.Bt709) ConvertBt2020ToBt709(triple);
+  // Light beyond what the conversion can produce is pulled in to the outermost buckets, whose
+  // codes (0 below, 255 above) it shares; written so that NaN lands at the bottom, not outside.
+  const double limit = kLightBucketLimit - 1;
+  const double scaled = v * kLightScale;
+  return EncodeScaledLight(scaled > -limit ? (scaled < limit ? scaled : limit) : -limit);
 }

@@ -1,7 +1,10 @@
 // Colour tables and the colour options stage that every reader applies to every pixel.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "core/viewer_state.h"
 
 // One pixel on its way into the bitmap: 8-bit codes 0..255.
 struct PixelTriple {
@@ -15,15 +18,89 @@ extern double LinearTable[256];          // 8-bit code -> linear light, BT.2020 
 extern double DecisionTable[256];        // linear light of the boundary between codes i-1 and i
 extern int32_t HdrToSdrTable[256];       // 8-bit HLG code -> 8-bit SDR code
 
-// Fills the four tables; runs once, before the first frame is decoded.
+// Fills the four tables, and the stage's tables below from them; runs once, before the first
+// frame is decoded.
 void BuildColourTables();
-
-// BT.2020 primaries to BT.709, through linear light, rounding to the nearest code.
-void ConvertBt2020ToBt709(PixelTriple& triple);
 
 // Linear light -> the nearest 8-bit code on the BT.2020 curve, a value exactly on a boundary
 // going to the upper code; below DecisionTable[1] gives 0, from DecisionTable[255] up 255.
 int32_t EncodeLinearLight(double v);
 
+// The stage runs for every shown pixel, where a call and the conversion's arithmetic cost more
+// than the whole rest of a reader's decode, so it is inline and works on tables derived from the
+// four above that give exactly the same codes with fewer steps (colour.cpp says why they agree).
+
+// Linear light is kept multiplied by 2048 (kLightScale), a power of two: every product, sum and
+// comparison of the conversion comes out as exactly 2048 times its unscaled value, and
+// truncating scaled light gives the re-encoding's bucket without a multiplication.
+constexpr double kLightScale = 2048.0;
+// Scaled light from the conversion stays within +-1.6605 * 2048 (at most 3401 away from 0).
+constexpr int32_t kLightBucketLimit = 3456;
+
+// The nine products of the conversion for each 8-bit code, each rounded as the conversion
+// rounds it, then scaled. Set 0 takes the codes as they come; set 1 tone-maps them first, so
+// both options on cost no more than the conversion alone.
+struct Bt709ProductTable {
+  double RedOfRed[256], RedOfGreen[256], RedOfBlue[256];        // 1.6605, 0.5876, 0.0729
+  double GreenOfGreen[256], GreenOfRed[256], GreenOfBlue[256];  // 1.1328, 0.1244, 0.0084
+  double BlueOfBlue[256], BlueOfRed[256], BlueOfGreen[256];     // 1.1188, 0.0181, 0.1006
+};
+extern Bt709ProductTable Bt709Products[2];
+
+// Scaled light truncated toward zero is its bucket n; entry n + kLightBucketLimit holds the code
+// of the bucket's lowest light. A bucket is narrower than the gap between two boundaries, so at
+// most one more boundary can lie inside it.
+extern uint8_t ScaledLightBucketCode[2 * kLightBucketLimit];
+// kLightScale * DecisionTable[code + 1], the boundary just above each code; infinity for 255.
+extern double ScaledBoundaryAbove[256];
+
+// The re-encoding of scaled light: the bucket's code, one up if the light reaches the boundary
+// above it. Exactly the bisection's answer (colour.cpp).
+inline int32_t EncodeScaledLight(double scaled) {
+  const uint32_t code = ScaledLightBucketCode[static_cast<ptrdiff_t>(scaled) + kLightBucketLimit];
+  return int32_t(code) + (ScaledBoundaryAbove[code] <= scaled ? 1 : 0);
+}
+
+// The conversion through one set of products; the sums go in exactly the conversion's order.
+inline void ConvertWithProducts(PixelTriple& triple, const Bt709ProductTable& products) {
+  const int32_t r = triple.R;
+  const int32_t g = triple.G;
+  const int32_t b = triple.B;
+  const Bt709ProductTable& p = products;
+  triple.R = EncodeScaledLight((p.RedOfRed[r] - p.RedOfGreen[g]) - p.RedOfBlue[b]);
+  triple.G = EncodeScaledLight((p.GreenOfGreen[g] - p.GreenOfRed[r]) - p.GreenOfBlue[b]);
+  triple.B = EncodeScaledLight(p.BlueOfBlue[b] - (p.BlueOfRed[r] + p.BlueOfGreen[g]));
+}
+
+// BT.2020 primaries to BT.709, through linear light, rounding to the nearest code.
+inline void ConvertBt2020ToBt709(PixelTriple& triple) {
+  ConvertWithProducts(triple, Bt709Products[0]);
+}
+
+// The stage with both flags fixed: readers look the flags up once per frame, since nothing can
+// toggle them while a frame decodes, and run a row decoder built for that combination, which
+// leaves out the flag tests and table choice per pixel.
+template <bool kHdrToSdr, bool kBt709>
+inline void ApplyFixedColourOptions(PixelTriple& triple) {
+  if (kBt709) {
+    ConvertWithProducts(triple, Bt709Products[kHdrToSdr ? 1 : 0]);
+  } else if (kHdrToSdr) {
+    triple.R = HdrToSdrTable[triple.R];
+    triple.G = HdrToSdrTable[triple.G];
+    triple.B = HdrToSdrTable[triple.B];
+  }
+}
+
 // HDR-to-SDR tone mapping when its flag is on, then BT.709 conversion when its flag is on.
-void ApplyColourOptions(PixelTriple& triple);
+inline void ApplyColourOptions(PixelTriple& triple) {
+  // The flags are read for every pixel: a menu toggle followed by a reload must show at once.
+  if (Viewer.Bt709) {
+    if (Viewer.HdrToSdr) {
+      ApplyFixedColourOptions<true, true>(triple);
+    } else {
+      ApplyFixedColourOptions<false, true>(triple);
+    }
+  } else if (Viewer.HdrToSdr) {
+    ApplyFixedColourOptions<true, false>(triple);
+  }
+}

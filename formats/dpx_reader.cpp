@@ -40,16 +40,15 @@ inline uint32_t SampleCode(const uint8_t* sample) {
   return uint32_t(__builtin_bswap16(bigEndian)) >> 6;
 }
 
-// One shown row: every Step-th pixel of the ReadBuffer row into consecutive bitmap pixels.
-// The colour options stage is left out entirely when both options are off: the call per pixel
-// would cost more than the rest of the decode.
-template <bool kWithOptions>
+// One shown row: every Step-th pixel of the ReadBuffer row into consecutive bitmap pixels, through
+// the colour options stage built for the frame's flags (nothing at all when both are off).
+template <bool kHdrToSdr, bool kBt709>
 void DecodeDpxRow(const uint8_t* source, uint8_t* destination, int32_t columns, size_t sourceStep) {
   const int32_t* narrowToFull = NarrowToFullTable;
   for (int32_t x = 0; x < columns; ++x) {
     PixelTriple triple{narrowToFull[SampleCode(source)], narrowToFull[SampleCode(source + 2)],
                        narrowToFull[SampleCode(source + 4)]};
-    if (kWithOptions) ApplyColourOptions(triple);
+    ApplyFixedColourOptions<kHdrToSdr, kBt709>(triple);
     // B and G in one little-endian 16-bit store, R in a third byte, byte 3 left alone: the
     // bitmap stores are half of what decoding adds to the reads, and this saves one in three.
     const uint16_t blueGreen = uint16_t(triple.B | triple.G << 8);
@@ -59,6 +58,13 @@ void DecodeDpxRow(const uint8_t* source, uint8_t* destination, int32_t columns, 
     source += sourceStep;
   }
 }
+
+using DecodeDpxRowFunction = void (*)(const uint8_t*, uint8_t*, int32_t, size_t);
+// By HDR-to-SDR flag, then BT.709 flag.
+constexpr DecodeDpxRowFunction kDecodeDpxRow[2][2] = {
+    {DecodeDpxRow<false, false>, DecodeDpxRow<false, true>},
+    {DecodeDpxRow<true, false>, DecodeDpxRow<true, true>},
+};
 
 int32_t ReadOpenDpx(PlatformFile file) {
   uint8_t field[8];
@@ -87,13 +93,10 @@ int32_t ReadOpenDpx(PlatformFile file) {
   PlatformSeekFile(file, imageOffset, SeekFromStart);
   const size_t sourceStep = size_t(walk.Step) * kBytesPerPixel;
   // Nothing can toggle an option while a frame decodes, so one look serves the whole frame.
-  const bool withOptions = Viewer.HdrToSdr != 0 || Viewer.Bt709 != 0;
+  const DecodeDpxRowFunction decodeRow =
+      kDecodeDpxRow[Viewer.HdrToSdr != 0 ? 1 : 0][Viewer.Bt709 != 0 ? 1 : 0];
   while (uint8_t* destination = ReadNextShownRow(walk)) {
-    if (withOptions) {
-      DecodeDpxRow<true>(Viewer.ReadBuffer, destination, walk.Columns, sourceStep);
-    } else {
-      DecodeDpxRow<false>(Viewer.ReadBuffer, destination, walk.Columns, sourceStep);
-    }
+    decodeRow(Viewer.ReadBuffer, destination, walk.Columns, sourceStep);
   }
   return 0;
 }

@@ -43,16 +43,16 @@ inline uint32_t PlaneCode(const uint8_t* word) {
 }
 
 // One shown row: every step-th sample of the three plane rows into consecutive bitmap pixels,
-// byte 3 never written. With both options off the stage is left out entirely: a call per pixel
-// would cost more than the rest of the decode.
-template <bool kWithOptions>
+// byte 3 never written, through the colour options stage built for the frame's flags (nothing
+// at all when both are off).
+template <bool kHdrToSdr, bool kBt709>
 void DecodePlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                      uint8_t* destination, int32_t columns, size_t sourceStep) {
   const int32_t* narrowToFull = NarrowToFullTable;
   for (int32_t x = 0; x < columns; ++x) {
     PixelTriple triple{narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
                        narrowToFull[PlaneCode(blue)]};
-    if (kWithOptions) ApplyColourOptions(triple);
+    ApplyFixedColourOptions<kHdrToSdr, kBt709>(triple);
     uint32_t old;
     std::memcpy(&old, destination, 4);
     const uint32_t pixel = (old & 0xFF000000u) | uint32_t(triple.R) << 16 |
@@ -65,6 +65,14 @@ void DecodePlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* bl
   }
 }
 
+using DecodePlanarRowFunction = void (*)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,
+                                         int32_t, size_t);
+// By HDR-to-SDR flag, then BT.709 flag.
+constexpr DecodePlanarRowFunction kDecodePlanarRow[2][2] = {
+    {DecodePlanarRow<false, false>, DecodePlanarRow<false, true>},
+    {DecodePlanarRow<true, false>, DecodePlanarRow<true, true>},
+};
+
 // The three planes in step, each row read into the ReadBuffer as R, G, B, one after another.
 int32_t DecodePlanes(const PlatformFile* planes) {
   RowWalk walk;
@@ -74,13 +82,10 @@ int32_t DecodePlanes(const PlatformFile* planes) {
   const uint8_t* const blue = green + walk.RowBytes;
   const size_t sourceStep = size_t(walk.Step) * kBytesPerSample;
   // Nothing can toggle an option while a frame decodes, so one look serves the whole frame.
-  const bool withOptions = Viewer.HdrToSdr != 0 || Viewer.Bt709 != 0;
+  const DecodePlanarRowFunction decodeRow =
+      kDecodePlanarRow[Viewer.HdrToSdr != 0 ? 1 : 0][Viewer.Bt709 != 0 ? 1 : 0];
   while (uint8_t* destination = ReadNextShownRow(walk)) {
-    if (withOptions) {
-      DecodePlanarRow<true>(red, green, blue, destination, walk.Columns, sourceStep);
-    } else {
-      DecodePlanarRow<false>(red, green, blue, destination, walk.Columns, sourceStep);
-    }
+    decodeRow(red, green, blue, destination, walk.Columns, sourceStep);
   }
   return 0;
 }

@@ -51,6 +51,12 @@ PixelTriple Apply(PixelTriple p) {
   return p;
 }
 
+template <bool kHdrToSdr, bool kBt709>
+PixelTriple ApplyFixed(PixelTriple p) {
+  ApplyFixedColourOptions<kHdrToSdr, kBt709>(p);
+  return p;
+}
+
 struct Fnv1a64 {
   uint64_t hash = 14695981039346656037ull;
   void Byte(uint8_t b) { hash = (hash ^ b) * 1099511628211ull; }
@@ -217,6 +223,81 @@ TEST(ColourConversion, EveryTripleMatchesTheNaiveModel) {
     }
   }
   EXPECT_EQ(mismatches, 0);
+}
+
+// Only the conversion's own range reaches the lookup from the stage; anything else asking for a
+// code gets the end it lies beyond.
+TEST(ColourConversion, LightFarOutsideTheRangeGoesToTheEnds) {
+  BuildColourTables();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double light;
+    int32_t code;
+  } cases[] = {
+      {1e9, 255},                                     // far above white
+      {inf, 255},                                     // infinitely bright
+      {-1e9, 0},                                      // far below black
+      {-inf, 0},                                      // infinitely dark
+      {std::numeric_limits<double>::quiet_NaN(), 0},  // no light at all, never outside the table
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncodeLinearLight(c.light), c.code) << c.light;
+}
+
+// With both options on, the stage converts codes that are tone-mapped first; it must give what
+// the naive conversion gives for the tone-mapped codes, for every triple (every seventh when
+// unoptimised and sanitised).
+TEST(ColourOptions, EveryTripleWithBothOptionsMatchesTheNaiveModel) {
+  BuildColourTables();
+#ifdef NDEBUG
+  const int32_t stride = 1;
+#else
+  const int32_t stride = 7;
+#endif
+  ResetViewerState();
+  Viewer.HdrToSdr = 1;
+  Viewer.Bt709 = 1;
+  int64_t mismatches = 0;
+  for (int32_t n = 0; n < (1 << 24); n += stride) {
+    const PixelTriple in{n >> 16, (n >> 8) & 255, n & 255};
+    const PixelTriple staged = Apply(in);
+    const PixelTriple naive =
+        NaiveConvert({HdrToSdrTable[in.R], HdrToSdrTable[in.G], HdrToSdrTable[in.B]});
+    if (!(staged == naive) && ++mismatches <= 10) {
+      ADD_FAILURE() << in << " gives " << staged << ", naive " << naive;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  ResetViewerState();
+}
+
+// The readers run the stage with the flags fixed for a frame; each combination must show what
+// the stage shows with those flags set.
+TEST(ColourOptions, FixedFlagsGiveWhatTheFlagsGive) {
+  BuildColourTables();
+  const struct {
+    int32_t hdrToSdr, bt709;
+    PixelTriple (*fixed)(PixelTriple);
+  } combinations[] = {
+      {0, 0, ApplyFixed<false, false>},  // both off
+      {1, 0, ApplyFixed<true, false>},   // tone mapping only
+      {0, 1, ApplyFixed<false, true>},   // gamut conversion only
+      {1, 1, ApplyFixed<true, true>},    // both, tone mapping first
+  };
+  for (const auto& c : combinations) {
+    ResetViewerState();
+    Viewer.HdrToSdr = c.hdrToSdr;
+    Viewer.Bt709 = c.bt709;
+    int64_t mismatches = 0;
+    // Every red and green with a spread of blues, saturated and negative light included.
+    for (int32_t n = 0; n < (1 << 24); n += 97) {
+      const PixelTriple in{n >> 16, (n >> 8) & 255, n & 255};
+      if (!(c.fixed(in) == Apply(in)) && ++mismatches <= 5) {
+        ADD_FAILURE() << "flags " << c.hdrToSdr << c.bt709 << " from " << in;
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "flags " << c.hdrToSdr << c.bt709;
+  }
+  ResetViewerState();
 }
 
 TEST(ColourOptions, FlagsChooseToneMappingAndGamutConversion) {
