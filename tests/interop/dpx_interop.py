@@ -10,10 +10,8 @@ off and on. A folder of frames numbered across 999 -> 1000 checks the playback o
 usage: dpx_interop.py [--tool build/native/tools/zelkora-frame] [--work build/interop]
 """
 
-import argparse
 import os
 import shutil
-import subprocess
 import sys
 
 import numpy as np
@@ -27,19 +25,15 @@ SINGLE_OPTIONS = [("hdr", True, False), ("bt709", False, True)]
 SINGLE_OPTION_SIZE = 4
 
 
-def ffmpeg(*args):
-    subprocess.run(["ffmpeg", "-v", "error", "-y", *args], check=True)
-
-
 def write_ffmpeg_frames(folder, width, height, frames=1, start=1):
     """shot_NNNN.dpx frames and raw.rgb48 (all frames back to back) from one source."""
     os.makedirs(folder, exist_ok=True)
     source = ["-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=25",
               "-frames:v", str(frames), "-pix_fmt", "rgb48be"]
-    ffmpeg(*source, "-c:v", "dpx", "-start_number", str(start),
-           os.path.join(folder, "shot_%04d.dpx"))
+    ref.ffmpeg(*source, "-c:v", "dpx", "-start_number", str(start),
+               os.path.join(folder, "shot_%04d.dpx"))
     raw = os.path.join(folder, "raw.rgb48")
-    ffmpeg(*source, "-f", "rawvideo", raw)
+    ref.ffmpeg(*source, "-f", "rawvideo", raw)
     samples = np.fromfile(raw, dtype=">u2")
     return samples.reshape(frames, height, width, 3)
 
@@ -56,17 +50,6 @@ def dpx_holds_samples(path, samples):
     if data.size != samples.size or not np.array_equal(data, samples.reshape(-1)):
         return "image data differ from the raw samples"
     return None
-
-
-def check_frame(tally, tool, name, input_path, output_path, expected, **options):
-    result = ref.run_frame_tool(tool, input_path, output_path, **options)
-    if result.returncode != 0:
-        tally.check(name, f"exit {result.returncode}: {result.stderr.strip()}")
-        return
-    problem = ref.compare_images(ref.read_ppm(output_path), expected)
-    tally.check(name, problem)
-    if problem is None:
-        os.remove(output_path)  # an 8K export is 100 MB; failures stay for a look
 
 
 def run_size_cases(tally, tool, work):
@@ -86,8 +69,8 @@ def run_size_cases(tally, tool, work):
             expected = ref.apply_options(ref.decimate(pixels, shift), hdr_to_sdr=hdr, bt709=bt709)
             name = f"{label} dpx at 1/{size} {opt_label}"
             output = os.path.join(out, f"dpx{label}_{size}_{opt_label}.ppm")
-            check_frame(tally, tool, name, dpx, output, expected, size=size, hdr_to_sdr=hdr,
-                        bt709=bt709)
+            ref.check_frame(tally, tool, name, dpx, output, expected, size=size,
+                            hdr_to_sdr=hdr, bt709=bt709)
 
 
 def run_order_cases(tally, tool, work):
@@ -98,12 +81,8 @@ def run_order_cases(tally, tool, work):
     samples = write_ffmpeg_frames(folder, width, height, frames=5, start=998)
     names = [f"shot_{n:04d}.dpx" for n in range(998, 1003)]
 
-    result = ref.run_frame_tool(tool, os.path.join(folder, "shot_1000.dpx"), list_frames=True)
-    want = ["5"] + names
-    got = result.stdout.split()
-    tally.check("--list gives 998, 999, 1000, 1001, 1002",
-                None if result.returncode == 0 and got == want
-                else f"exit {result.returncode}, listed {got}")
+    ref.check_list(tally, tool, "--list gives 998, 999, 1000, 1001, 1002",
+                   os.path.join(folder, "shot_1000.dpx"), ["5"] + names)
 
     out = os.path.join(work, "out")
     os.makedirs(out, exist_ok=True)
@@ -112,24 +91,14 @@ def run_order_cases(tally, tool, work):
         expected = ref.rgb16_to_pixels(samples[shown])
         name = f"open {opened}" + (f" --frame {frame}" if frame is not None else "") + \
             f" shows {names[shown]}"
-        check_frame(tally, tool, name, os.path.join(folder, opened),
-                    os.path.join(out, "order.ppm"), expected, size=1, frame=frame)
+        ref.check_frame(tally, tool, name, os.path.join(folder, opened),
+                        os.path.join(out, "order.ppm"), expected, size=1, frame=frame)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", default="build/native/tools/zelkora-frame")
-    parser.add_argument("--work", default="build/interop")
-    args = parser.parse_args()
-    if not os.access(args.tool, os.X_OK):
-        print(f"no zelkora-frame at {args.tool}", file=sys.stderr)
-        return 2
-
-    tally = ref.Tally()
+def run(tally, args):
     run_order_cases(tally, args.tool, args.work)
     run_size_cases(tally, args.tool, args.work)
-    return tally.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ref.interop_main(__doc__, run))

@@ -17,9 +17,7 @@ is checked too: its last frame starts beyond 4 GiB. It needs 4.3 GB of disk for 
 usage: mov_interop.py [--tool build/native/tools/zelkora-frame] [--work build/interop] [--large]
 """
 
-import argparse
 import os
-import subprocess
 import sys
 
 import numpy as np
@@ -47,21 +45,17 @@ LARGE_WIDTH, LARGE_HEIGHT = 3840, 2160
 LARGE_FRAMES = 196  # the last frame starts 4313088000 bytes into the media data
 
 
-def ffmpeg(*args):
-    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", *args], check=True)
-
-
 def source_args(width, height, frames):
     return ["-f", "lavfi", "-i", f"testsrc2=size={width}x{height}:rate=24",
             "-frames:v", str(frames), "-pix_fmt", "yuv422p10le"]
 
 
 def write_movie(path, width, height, frames, extra):
-    ffmpeg(*source_args(width, height, frames), "-c:v", "v210", *extra, path)
+    ref.ffmpeg(*source_args(width, height, frames), "-c:v", "v210", *extra, path)
 
 
 def write_raw(path, width, height, frames):
-    ffmpeg(*source_args(width, height, frames), "-f", "rawvideo", path)
+    ref.ffmpeg(*source_args(width, height, frames), "-f", "rawvideo", path)
 
 
 # The codes a v210 sample can hold: the lowest four and the highest four are reserved.
@@ -101,36 +95,13 @@ def expected_picture(planes, shift, hdr_to_sdr, bt709):
     return ref.apply_options(pixels, hdr_to_sdr=hdr_to_sdr, bt709=bt709)
 
 
-def mdat_payload_offset(path):
-    """A plain top-level atom walk, independent of the viewer's: where the mdat payload begins."""
-    size_of_file = os.path.getsize(path)
-    with open(path, "rb") as f:
-        pos = 0
-        while pos + 8 <= size_of_file:
-            f.seek(pos)
-            header = f.read(16)
-            size = int.from_bytes(header[0:4], "big")
-            head = 8
-            if size == 1:
-                size = int.from_bytes(header[8:16], "big")
-                head = 16
-            elif size == 0:
-                size = size_of_file - pos
-            if header[4:8] == b"mdat":
-                return pos + head, head
-            if size < head:
-                break
-            pos += size
-    raise ValueError(f"{path}: no mdat")
-
-
 def movie_holds_samples(path, planes, width, frame):
     """The test's own premise: the movie's frame carries exactly the raw samples (reserved codes
     clipped), top row first, back to back from the start of the media data."""
     height = planes[0].shape[0]
     frame_bytes = (2 * width // 3) * 4 * height
     with open(path, "rb") as f:
-        f.seek(mdat_payload_offset(path)[0] + frame * frame_bytes)
+        f.seek(ref.mdat_payload_offset(path)[0] + frame * frame_bytes)
         data = f.read(frame_bytes)
     if len(data) != frame_bytes:
         return f"the media data end {frame_bytes - len(data)} bytes early"
@@ -148,24 +119,9 @@ def reserved_codes(planes):
     return sum(int(np.count_nonzero((p < V210_LOWEST) | (p > V210_HIGHEST))) for p in planes)
 
 
-def check_frame(tally, tool, name, input_path, output_path, expected, **options):
-    result = ref.run_frame_tool(tool, input_path, output_path, **options)
-    if result.returncode != 0:
-        tally.check(name, f"exit {result.returncode}: {result.stderr.strip()}")
-        return
-    problem = ref.compare_images(ref.read_ppm(output_path), expected)
-    tally.check(name, problem)
-    if problem is None:
-        os.remove(output_path)  # an 8K export is 100 MB; failures stay for a look
-
-
 def check_list(tally, tool, name, movie, count):
     """A movie is one file in the list and its sample count is the frame count."""
-    result = ref.run_frame_tool(tool, movie, list_frames=True)
-    got = result.stdout.split()
-    want = [str(count), os.path.basename(movie)]
-    tally.check(name, None if result.returncode == 0 and got == want
-                else f"exit {result.returncode}, listed {got}, expected {want}")
+    ref.check_list(tally, tool, name, movie, [str(count), os.path.basename(movie)])
 
 
 def run_movie_cases(tally, tool, work):
@@ -203,17 +159,17 @@ def run_movie_cases(tally, tool, work):
                     name = f"{label} {layout} frame {frame} at 1/{size} {opt_label}"
                     output = os.path.join(out, f"mov{label}_{layout.replace(' ', '_')}"
                                                f"_f{frame}_{size}_{opt_label}.ppm")
-                    check_frame(tally, tool, name, movie, output, expected, size=size,
-                                hdr_to_sdr=hdr, bt709=bt709, frame=frame)
+                    ref.check_frame(tally, tool, name, movie, output, expected, size=size,
+                                    hdr_to_sdr=hdr, bt709=bt709, frame=frame)
             del planes
 
     # A frame past the last sample of a streaming movie lies past the end of the file: the
     # reader shows black for every row the file does not hold.
     movies = sources["4k"][1]
     black = np.zeros((2160 >> 2, 3840 >> 2, 3), dtype=np.uint8)
-    check_frame(tally, tool, f"4k faststart frame {FRAMES} (past the end) is black",
-                movies["faststart"], os.path.join(out, "mov_past_end.ppm"), black, size=4,
-                frame=FRAMES)
+    ref.check_frame(tally, tool, f"4k faststart frame {FRAMES} (past the end) is black",
+                    movies["faststart"], os.path.join(out, "mov_past_end.ppm"), black, size=4,
+                    frame=FRAMES)
 
 
 def run_large_case(tally, tool, work):
@@ -228,9 +184,9 @@ def run_large_case(tally, tool, work):
         # Only the two frames checked, from the same source: select picks them by number, and
         # the output stops after the second.
         pick = f"select='eq(n\\,0)+eq(n\\,{last})'"
-        ffmpeg(*source_args(LARGE_WIDTH, LARGE_HEIGHT, 2), "-vf", pick, "-fps_mode", "passthrough",
-               "-f", "rawvideo", raw)
-        offset, head = mdat_payload_offset(movie)
+        ref.ffmpeg(*source_args(LARGE_WIDTH, LARGE_HEIGHT, 2), "-vf", pick,
+                   "-fps_mode", "passthrough", "-f", "rawvideo", raw)
+        offset, head = ref.mdat_payload_offset(movie)
         tally.check("large: ffmpeg gives its mdat a 64-bit size",
                     None if head == 16 else f"{head}-byte mdat header")
         check_list(tally, tool, f"large: --list gives {LARGE_FRAMES} frames", movie,
@@ -244,32 +200,25 @@ def run_large_case(tally, tool, work):
             planes = raw_planes(raw, LARGE_WIDTH, LARGE_HEIGHT, index)
             tally.check(f"large: ffmpeg's frame {frame} holds the raw samples",
                         movie_holds_samples(movie, planes, LARGE_WIDTH, frame))
-            check_frame(tally, tool, f"large frame {frame} at 1/4", movie,
-                        os.path.join(out, "mov_large.ppm"),
-                        expected_picture(planes, 2, False, False), size=4, frame=frame)
+            ref.check_frame(tally, tool, f"large frame {frame} at 1/4", movie,
+                            os.path.join(out, "mov_large.ppm"),
+                            expected_picture(planes, 2, False, False), size=4, frame=frame)
     finally:
         for path in (movie, raw):
             if os.path.exists(path):
                 os.remove(path)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", default="build/native/tools/zelkora-frame")
-    parser.add_argument("--work", default="build/interop")
-    parser.add_argument("--large", action="store_true",
-                        help="also check a movie of more than 4 GiB (4.3 GB of disk)")
-    args = parser.parse_args()
-    if not os.access(args.tool, os.X_OK):
-        print(f"no zelkora-frame at {args.tool}", file=sys.stderr)
-        return 2
-
-    tally = ref.Tally()
+def run(tally, args):
     run_movie_cases(tally, args.tool, args.work)
     if args.large:
         run_large_case(tally, args.tool, args.work)
-    return tally.finish()
+
+
+def add_options(parser):
+    parser.add_argument("--large", action="store_true",
+                        help="also check a movie of more than 4 GiB (4.3 GB of disk)")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ref.interop_main(__doc__, run, add_options))

@@ -12,7 +12,6 @@ usage: pattern_interop.py [--tool build/native/tools/zelkora-frame]
                           [--pattern build/native/tools/zelkora-testpattern] [--work build/interop]
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -48,29 +47,9 @@ def planar_pixels(stem):
     return ref.planar12_to_pixels(np.stack(planes, axis=-1))
 
 
-def mdat_payload_offset(path):
-    """A plain top-level atom walk: where the first mdat's payload begins."""
-    with open(path, "rb") as f:
-        pos = 0
-        while True:
-            f.seek(pos)
-            header = f.read(16)
-            if len(header) < 8:
-                raise ValueError(f"{path}: no mdat")
-            size = int.from_bytes(header[0:4], "big")
-            kind = header[4:8]
-            head = 8
-            if size == 1:
-                size = int.from_bytes(header[8:16], "big")
-                head = 16
-            if kind == b"mdat":
-                return pos + head
-            pos += size
-
-
 def movie_samples(path, frame):
     with open(path, "rb") as f:
-        f.seek(mdat_payload_offset(path) + frame * V210_FRAME_BYTES)
+        f.seek(ref.mdat_payload_offset(path)[0] + frame * V210_FRAME_BYTES)
         return ref.unpack_v210(f.read(V210_FRAME_BYTES), WIDTH, HEIGHT)
 
 
@@ -80,15 +59,9 @@ def check_sizes(tally, tool, label, input_path, pixels, out, frame=None):
         shift = size.bit_length() - 1
         expected = ref.apply_options(ref.decimate(pixels, shift), hdr_to_sdr=hdr, bt709=bt709)
         name = f"{label} at 1/{size}" + (" both options" if hdr else "")
-        output = os.path.join(out, "pattern.ppm")
-        result = ref.run_frame_tool(tool, input_path, output, size=size, hdr_to_sdr=hdr,
-                                    bt709=bt709, frame=frame)
-        if result.returncode != 0:
-            tally.check(name, f"exit {result.returncode}: {result.stderr.strip()}")
-            continue
-        got = ref.read_ppm(output)
-        tally.check(name, ref.compare_images(got, expected))
-        if size == 4 and not hdr:
+        got = ref.check_frame(tally, tool, name, input_path, os.path.join(out, "pattern.ppm"),
+                              expected, size=size, hdr_to_sdr=hdr, bt709=bt709, frame=frame)
+        if got is not None and size == 4 and not hdr:
             tally.check(f"{label} marker top-left", marker_problem(got))
 
 
@@ -132,18 +105,7 @@ def check_movie_with_ffmpeg(tally, label, path):
                     None if same else "samples differ")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", default="build/native/tools/zelkora-frame")
-    parser.add_argument("--pattern", default="build/native/tools/zelkora-testpattern")
-    parser.add_argument("--work", default="build/interop")
-    args = parser.parse_args()
-    for tool in (args.tool, args.pattern):
-        if not os.access(tool, os.X_OK):
-            print(f"no such tool: {tool}", file=sys.stderr)
-            return 2
-
-    tally = ref.Tally()
+def run(tally, args):
     work = os.path.join(args.work, "pattern")
     out = os.path.join(work, "out")
 
@@ -171,8 +133,11 @@ def main():
                     None if worst <= 1 else f"differs by up to {worst}")
         check_sizes(tally, args.tool, f"pattern {label} frame 1", movie, pixels, out, frame=1)
         check_movie_with_ffmpeg(tally, label, movie)
-    return tally.finish()
+
+
+def add_options(parser):
+    parser.add_argument("--pattern", default="build/native/tools/zelkora-testpattern")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ref.interop_main(__doc__, run, add_options, tools=("tool", "pattern")))

@@ -12,10 +12,8 @@ off and on, whichever of the three plane files it is given.
 usage: planar_interop.py [--tool build/native/tools/zelkora-frame] [--work build/interop]
 """
 
-import argparse
 import os
 import shutil
-import subprocess
 import sys
 
 import numpy as np
@@ -38,14 +36,10 @@ SOURCES = [
 ]
 
 
-def ffmpeg(*args):
-    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", *args], check=True)
-
-
 def gbrp16_planes(path, width, height, source):
     """ffmpeg's gbrp16be frame of source as an (R, G, B) array of shape (3, height, width)."""
-    ffmpeg("-f", "lavfi", "-i", source, "-frames:v", "1", "-f", "rawvideo",
-           "-pix_fmt", "gbrp16be", path)
+    ref.ffmpeg("-f", "lavfi", "-i", source, "-frames:v", "1", "-f", "rawvideo",
+               "-pix_fmt", "gbrp16be", path)
     gbr = np.fromfile(path, dtype=">u2").reshape(3, height, width)
     return np.stack([gbr[GBRP_ORDER.index(c)] for c in range(3)]).astype(np.uint16)
 
@@ -58,8 +52,8 @@ def plane_order_holds(work):
     source = "testsrc2=size=64x36,format=rgb24"
     planes = gbrp16_planes(os.path.join(folder, "probe.gbrp16be"), 64, 36, source)
     packed_path = os.path.join(folder, "probe.rgb48be")
-    ffmpeg("-f", "lavfi", "-i", source, "-frames:v", "1", "-f", "rawvideo",
-           "-pix_fmt", "rgb48be", packed_path)
+    ref.ffmpeg("-f", "lavfi", "-i", source, "-frames:v", "1", "-f", "rawvideo",
+               "-pix_fmt", "rgb48be", packed_path)
     packed = np.fromfile(packed_path, dtype=">u2").reshape(36, 64, 3)
     if not np.array_equal(planes, np.moveaxis(packed, -1, 0)):
         return "gbrp16be planes are not G, B, R"
@@ -81,17 +75,6 @@ def junk_top_bits(words, seed):
     nibble = rng.integers(0, 32, size=words.shape, dtype=np.uint16)
     nibble[nibble >= 16] = 0
     return words | (nibble << 12)
-
-
-def check_frame(tally, tool, name, input_path, output_path, expected, **options):
-    result = ref.run_frame_tool(tool, input_path, output_path, **options)
-    if result.returncode != 0:
-        tally.check(name, f"exit {result.returncode}: {result.stderr.strip()}")
-        return
-    problem = ref.compare_images(ref.read_ppm(output_path), expected)
-    tally.check(name, problem)
-    if problem is None:
-        os.remove(output_path)  # an 8K export is 100 MB; failures stay for a look
 
 
 def run_size_cases(tally, tool, work):
@@ -116,8 +99,8 @@ def run_size_cases(tally, tool, work):
             expected = ref.apply_options(ref.decimate(pixels, shift), hdr_to_sdr=hdr, bt709=bt709)
             name = f"{label} planar at 1/{size} {opt_label}, opened as .{letter}"
             output = os.path.join(out, f"planar{label}_{size}_{opt_label}.ppm")
-            check_frame(tally, tool, name, os.path.join(folder, f"{stem}.{letter}"), output,
-                        expected, size=size, hdr_to_sdr=hdr, bt709=bt709)
+            ref.check_frame(tally, tool, name, os.path.join(folder, f"{stem}.{letter}"),
+                            output, expected, size=size, hdr_to_sdr=hdr, bt709=bt709)
 
 
 def run_list_case(tally, tool, work):
@@ -128,30 +111,16 @@ def run_list_case(tally, tool, work):
     for frame in (7, 8, 9):
         for letter in PLANES:
             open(os.path.join(folder, f"take_{frame:04d}.8K.{letter}"), "wb").close()
-    result = ref.run_frame_tool(tool, os.path.join(folder, "take_0008.8K.g"), list_frames=True)
-    got = result.stdout.split()
-    want = ["3"] + [f"take_{frame:04d}.8K.g" for frame in (7, 8, 9)]
-    tally.check("--list on a .g plane gives the three .g planes",
-                None if result.returncode == 0 and sorted(got[1:]) == want[1:] and got[0] == "3"
-                else f"exit {result.returncode}, listed {got}")
+    ref.check_list(tally, tool, "--list on a .g plane gives the three .g planes",
+                   os.path.join(folder, "take_0008.8K.g"),
+                   ["3"] + [f"take_{frame:04d}.8K.g" for frame in (7, 8, 9)], ordered=False)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", "--frame-tool", dest="tool",
-                        default="build/native/tools/zelkora-frame")
-    parser.add_argument("--work", default="build/interop")
-    args = parser.parse_args()
-    if not os.access(args.tool, os.X_OK):
-        print(f"no zelkora-frame at {args.tool}", file=sys.stderr)
-        return 2
-
-    tally = ref.Tally()
+def run(tally, args):
     tally.check("ffmpeg's gbrp16be planes are G, B, R", plane_order_holds(args.work))
     run_list_case(tally, args.tool, args.work)
     run_size_cases(tally, args.tool, args.work)
-    return tally.finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ref.interop_main(__doc__, run))

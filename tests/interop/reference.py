@@ -9,10 +9,15 @@ All float work is IEEE double, element by element, in the order the formulas giv
 neither fuses nor reorders these operations, so the results are bit-for-bit those of a C
 evaluation of the same expressions.
 
+The interop scripts also share their runner from here: ffmpeg, zelkora-frame's export compared
+with the model, --list, the command line and the closing "N passed, N failed" line.
+
 Run this file to check the model against a few hand-worked pixels.
 """
 
+import argparse
 import math
+import os
 import subprocess
 import sys
 
@@ -174,7 +179,7 @@ def ycbcr_to_pixels(y, cb, cr):
 
 
 # ---------------------------------------------------------------------------------------------
-# Images and the tool
+# Images, the tool and the scripts' runner
 
 
 def read_ppm(path):
@@ -252,6 +257,80 @@ class Tally:
     def finish(self):
         print(f"{self.passed} passed, {self.failed} failed")
         return 1 if self.failed else 0
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", *args], check=True)
+
+
+def mdat_payload_offset(path):
+    """A plain top-level atom walk, independent of the viewer's: where the first mdat's payload
+    begins, and the length of its header."""
+    size_of_file = os.path.getsize(path)
+    with open(path, "rb") as f:
+        pos = 0
+        while pos + 8 <= size_of_file:
+            f.seek(pos)
+            header = f.read(16)
+            size = int.from_bytes(header[0:4], "big")
+            head = 8
+            if size == 1:
+                size = int.from_bytes(header[8:16], "big")
+                head = 16
+            elif size == 0:
+                size = size_of_file - pos
+            if header[4:8] == b"mdat":
+                return pos + head, head
+            if size < head:
+                break
+            pos += size
+    raise ValueError(f"{path}: no mdat")
+
+
+def check_frame(tally, tool, name, input_path, output_path, expected, **options):
+    """zelkora-frame exports input_path, which must show exactly expected. Returns the picture
+    it wrote (None when it failed); a matching export is removed again (an 8K one is 100 MB),
+    failures stay for a look."""
+    result = run_frame_tool(tool, input_path, output_path, **options)
+    if result.returncode != 0:
+        tally.check(name, f"exit {result.returncode}: {result.stderr.strip()}")
+        return None
+    picture = read_ppm(output_path)
+    problem = compare_images(picture, expected)
+    tally.check(name, problem)
+    if problem is None:
+        os.remove(output_path)
+    return picture
+
+
+def check_list(tally, tool, name, opened, want, ordered=True):
+    """--list on opened must print want: the frame count, then the file names, in that order
+    unless not ordered."""
+    result = run_frame_tool(tool, opened, list_frames=True)
+    got = result.stdout.split()
+    same = got == want if ordered else got[:1] == want[:1] and sorted(got[1:]) == sorted(want[1:])
+    tally.check(name, None if result.returncode == 0 and same
+                else f"exit {result.returncode}, listed {got}, expected {want}")
+
+
+def interop_main(doc, run, add_options=None, tools=("tool",)):
+    """The command line of an interop script: --tool and --work, and whatever add_options(parser)
+    adds. Every option named in tools must be an executable. run(tally, args) checks the cases;
+    the closing line counts them. Returns the exit status."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--tool", "--frame-tool", dest="tool",
+                        default="build/native/tools/zelkora-frame")
+    parser.add_argument("--work", default="build/interop")
+    if add_options is not None:
+        add_options(parser)
+    args = parser.parse_args()
+    for tool in (getattr(args, name) for name in tools):
+        if not os.access(tool, os.X_OK):
+            print(f"no such tool: {tool}", file=sys.stderr)
+            return 2
+    tally = Tally()
+    run(tally, args)
+    return tally.finish()
 
 
 # ---------------------------------------------------------------------------------------------
