@@ -23,6 +23,7 @@
 #include "core/viewer_state.h"
 #include "sequence/sequence.h"
 #include "tests/unit/error_box_capture.h"
+#include "tests/unit/atom_builders.h"
 #include "tests/unit/test_files.h"
 
 namespace {
@@ -256,30 +257,6 @@ TEST(HostileFilesTest, DpxFiles) {
 
 // ---- QuickTime movies --------------------------------------------------------------------
 
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-Bytes Header(uint32_t size, const char* type) {
-  Bytes b;
-  PutBigEndian32(b, 0, size);
-  b.insert(b.end(), type, type + 4);
-  return b;
-}
-
-Bytes Header64(uint64_t size, const char* type) {
-  Bytes b = Header(1, type);
-  PutBigEndian32(b, 8, uint32_t(size >> 32));
-  PutBigEndian32(b, 12, uint32_t(size));
-  return b;
-}
-
-Bytes Atom(const char* type, const Bytes& payload) {
-  return Join({Header(uint32_t(8 + payload.size()), type), payload});
-}
-
 Bytes Stsz(uint32_t sampleSize, uint32_t count) {
   Bytes body;
   PutBigEndian32(body, 0, 0);
@@ -338,7 +315,7 @@ std::string WriteMovie(const TestDir& dir, const std::string& name, const Movie&
   const uint64_t payload = uint64_t(m.frames) * k4kSampleSize;
   Bytes mdatHeader;
   if (m.mdat == Mdat::Right) mdatHeader = Header(uint32_t(8 + payload), "mdat");
-  if (m.mdat == Mdat::Extended) mdatHeader = Header64(16 + payload, "mdat");
+  if (m.mdat == Mdat::Extended) mdatHeader = ExtendedHeader(16 + payload, "mdat");
   if (m.mdat == Mdat::SizeField) mdatHeader = Header(m.sizeField, "mdat");
   const uint64_t dataAt = m.head.size() + mdatHeader.size();
   const uint64_t tailAt = dataAt + payload;
@@ -373,7 +350,7 @@ std::vector<MovCase> MovCases() {
   const Bytes headMoov = Join({head, moov2});
   const uint64_t firstRow = headMoov.size() + 8;  // of a movie laid out for streaming
   auto before = [&](const Bytes& atom) { return Join({head, atom}); };
-  auto extended = [&](uint64_t size) { return Join({Header64(size, "free"), Bytes(16)}); };
+  auto extended = [&](uint64_t size) { return Join({ExtendedHeader(size, "free"), Bytes(16)}); };
   const Mdat right = Mdat::Right;
   return {
       {"mdat before moov", {head, 2, moov2}, kNoMessage, Picture::Decoded},
