@@ -33,7 +33,9 @@ xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
   done
   sleep 2
   import -window root build/demo.png
-  xdotool search --name "^Zelkora$" windowactivate --sync key q 2>/dev/null || kill "$viewer"
-  wait "$viewer"
+  # No window manager here: give the window the focus directly, then Q quits the viewer.
+  window=$(xdotool search --name "^Zelkora$" | head -n 1)
+  xdotool windowfocus --sync "$window" key q 2>/dev/null || kill "$viewer"
+  wait "$viewer" || true
 ' demo "$prefix" "$WIN32_DIR/zelkora.exe" "$first"
 log "saved build/demo.png"
