@@ -36,16 +36,11 @@ void SetCheckMark(UINT commandId, bool checked) {
 // rebuilt and the frame loaded again; a new size that shifts to the same bitmap is loaded
 // again too, or the opened frame would not be decoded until the next load.
 void ShowOpenedSequence(HWND hwnd, int32_t widthBefore, int32_t heightBefore) {
-  switch (DecideAfterOpen(widthBefore, heightBefore)) {
-    case AfterOpen::Refit:
-      RefitDisplay(hwnd);
-      return;
-    case AfterOpen::Reload:
-      LoadFrame();
-      break;
-    case AfterOpen::Repaint:
-      break;
+  if (DecideAfterOpen(widthBefore, heightBefore) == AfterOpen::Refit) {
+    RefitDisplay(hwnd);  // a new bitmap also stops playback
+    return;
   }
+  ReloadAtSourceSize(widthBefore, heightBefore, nullptr);
   RepaintWindow(hwnd);
 }
 
@@ -144,18 +139,9 @@ void RefitDisplay(HWND hwnd) {
 }
 
 void FitToLoadedFrame(HWND hwnd, int32_t widthBefore, int32_t heightBefore) {
-  switch (DecideAfterOpen(widthBefore, heightBefore)) {
-    case AfterOpen::Refit:
-      ResetFrameBuffer();
-      FitWindowToFrameBuffer(hwnd);
-      LoadFrame();
-      break;
-    case AfterOpen::Reload:
-      LoadFrame();
-      break;
-    case AfterOpen::Repaint:
-      break;
-  }
+  bool rebuilt = false;
+  ReloadAtSourceSize(widthBefore, heightBefore, &rebuilt);
+  if (rebuilt) FitWindowToFrameBuffer(hwnd);
 }
 
 void LoadFrameFitted(HWND hwnd) {

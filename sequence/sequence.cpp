@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/frame_buffer.h"
 #include "core/viewer_state.h"
 #include "formats/dpx_reader.h"
 #include "formats/mov_atoms.h"
@@ -234,6 +235,14 @@ void OpenSequence() {
     FailOpen(kInvalidImageMessage);
   }
   Viewer.PlaybackStep = 0;
+}
+
+int32_t ReloadAtSourceSize(int32_t widthBefore, int32_t heightBefore, bool* rebuilt) {
+  const AfterOpen next = DecideAfterOpen(widthBefore, heightBefore);
+  if (rebuilt != nullptr) *rebuilt = next == AfterOpen::Refit;
+  if (next == AfterOpen::Repaint) return 0;
+  if (next == AfterOpen::Refit) ResetFrameBuffer();
+  return LoadFrame();
 }
 
 void FailOpen(const char* message) {

@@ -18,6 +18,13 @@ int32_t LoadFrame();
 // ScanSequence then LoadFrame, with the error box on failure; always stops playback.
 void OpenSequence();
 
+// After a load that may have met a frame of another size (the source size before it given):
+// rebuilds the bitmap and loads again when the shifted size changed, loads again when only the
+// source size changed, so the frame is always decoded. Returns the result of the last load (0
+// when none was needed) and tells in *rebuilt whether the bitmap was rebuilt, for the shell to
+// fit its window.
+int32_t ReloadAtSourceSize(int32_t widthBefore, int32_t heightBefore, bool* rebuilt);
+
 // Tells the user an open failed and leaves the sequence empty, playback stopped.
 void FailOpen(const char* message);
 

@@ -204,17 +204,19 @@ TEST(ColourConversion, BoundaryLightGoesToTheUpperCode) {
   }
 }
 
-// Optimised builds (Release, the Windows run) compare all 2^24 triples; unoptimised,
-// sanitised builds take every seventh, which walks through every residue of each channel.
+// The exhaustive tests: optimised builds (Release, the Windows run) compare all 2^24 triples;
+// unoptimised, sanitised builds take every seventh, which walks through every residue of each
+// channel.
+#ifdef NDEBUG
+constexpr int32_t kTripleStride = 1;
+#else
+constexpr int32_t kTripleStride = 7;
+#endif
+
 TEST(ColourConversion, EveryTripleMatchesTheNaiveModel) {
   BuildColourTables();
-#ifdef NDEBUG
-  const int32_t stride = 1;
-#else
-  const int32_t stride = 7;
-#endif
   int64_t mismatches = 0;
-  for (int32_t n = 0; n < (1 << 24); n += stride) {
+  for (int32_t n = 0; n < (1 << 24); n += kTripleStride) {
     const PixelTriple in{n >> 16, (n >> 8) & 255, n & 255};
     const PixelTriple fast = Convert(in);
     const PixelTriple naive = NaiveConvert(in);
@@ -248,16 +250,11 @@ TEST(ColourConversion, LightFarOutsideTheRangeGoesToTheEnds) {
 // unoptimised and sanitised).
 TEST(ColourOptions, EveryTripleWithBothOptionsMatchesTheNaiveModel) {
   BuildColourTables();
-#ifdef NDEBUG
-  const int32_t stride = 1;
-#else
-  const int32_t stride = 7;
-#endif
   ResetViewerState();
   Viewer.HdrToSdr = 1;
   Viewer.Bt709 = 1;
   int64_t mismatches = 0;
-  for (int32_t n = 0; n < (1 << 24); n += stride) {
+  for (int32_t n = 0; n < (1 << 24); n += kTripleStride) {
     const PixelTriple in{n >> 16, (n >> 8) & 255, n & 255};
     const PixelTriple staged = Apply(in);
     const PixelTriple naive =

@@ -107,17 +107,7 @@ void OpenAsTheShell(const std::string& path) {
   const int32_t widthBefore = Viewer.SourceWidth;
   const int32_t heightBefore = Viewer.SourceHeight;
   OpenSequence();
-  switch (DecideAfterOpen(widthBefore, heightBefore)) {
-    case AfterOpen::Refit:
-      ResetFrameBuffer();
-      LoadFrame();
-      break;
-    case AfterOpen::Reload:
-      LoadFrame();
-      break;
-    case AfterOpen::Repaint:
-      break;
-  }
+  ReloadAtSourceSize(widthBefore, heightBefore, nullptr);
 }
 
 std::string Message() {

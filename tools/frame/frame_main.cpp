@@ -142,17 +142,8 @@ const char* OpenLikeTheViewer(const Options& options) {
 
   const int32_t widthBefore = Viewer.SourceWidth;
   const int32_t heightBefore = Viewer.SourceHeight;
-  if (LoadFrame() != 0) return kInvalidImageMessage;
-  switch (DecideAfterOpen(widthBefore, heightBefore)) {
-    case AfterOpen::Refit:
-      ResetFrameBuffer();
-      if (LoadFrame() != 0) return kInvalidImageMessage;
-      break;
-    case AfterOpen::Reload:
-      if (LoadFrame() != 0) return kInvalidImageMessage;
-      break;
-    case AfterOpen::Repaint:
-      break;
+  if (LoadFrame() != 0 || ReloadAtSourceSize(widthBefore, heightBefore, nullptr) != 0) {
+    return kInvalidImageMessage;
   }
   return nullptr;
 }
