@@ -28,6 +28,8 @@ PATH_BUFFER_SIZE = 260  # 259 characters and the terminator
 
 WINDOW_TIMEOUT = 30.0  # the first start in a new prefix is slow
 STEP_TIMEOUT = 10.0
+# One look into the viewer takes well under a second, also while it plays an 8K sequence.
+PROBE_TIMEOUT = 30.0
 
 # The native tools that write test files (zelkora-testpattern) and the picture the viewer must
 # show for a file (zelkora-frame). A relative ZELKORA_TOOLS_DIR is taken from the current folder.
@@ -168,13 +170,17 @@ class Harness:
         subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
 
-    def probe(self, *args, timeout=30):
+    def probe(self, *args, timeout=PROBE_TIMEOUT):
         """Runs zelkora-probe.exe; returns its exit code and its key=value lines."""
         output = os.path.join(self.work, "probe.out")
         with open(output, "w+b") as out:
-            code = subprocess.run(["wine", self.probe_exe, *args], env=self.env,
-                                  stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=timeout).returncode
+            try:
+                code = subprocess.run(["wine", self.probe_exe, *args], env=self.env,
+                                      stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.DEVNULL, timeout=timeout).returncode
+            except subprocess.TimeoutExpired:
+                # The probe waits at most a few seconds for any one answer: the viewer hangs.
+                raise Failure(f"zelkora-probe {args[0]} got no answer in {timeout:.0f} s")
             out.seek(0)
             text = out.read().decode("latin-1")
         return code, parse_key_values(text)

@@ -86,22 +86,38 @@ static_assert(sizeof(void*) == 4, "the stub is 32-bit x86 code");
 constexpr unsigned char kCallStub[] = {0x55, 0x89, 0xE5, 0x53, 0x8B, 0x5D, 0x08, 0xFF, 0x73,
                                        0x0C, 0xFF, 0x73, 0x08, 0xFF, 0x73, 0x04, 0xFF, 0x13,
                                        0x8B, 0x5D, 0xFC, 0x89, 0xEC, 0x5D, 0xC2, 0x04, 0x00};
-constexpr SIZE_T kCallBlockSize = 256;
-constexpr SIZE_T kCallArgumentsAt = 64;
+// The one block a look allocates in the viewer: the stub, its arguments, and a buffer for
+// the status bar's pointer messages.
+constexpr SIZE_T kStubAt = 0;
+constexpr SIZE_T kArgumentsAt = 64;
+constexpr SIZE_T kBufferAt = 4096;
+constexpr SIZE_T kBlockSize = kBufferAt + kRemoteBufferSize;
+// The parked thread's own stub and arguments, never freed: the thread sits in that code.
+constexpr SIZE_T kParkBlockSize = 128;
 
 // The viewer's process, for the messages that the system does not carry between processes:
 // the status bar's pointer messages write into a buffer allocated in the viewer, and Wine keeps
 // menus private to their process, so GetMenuState has to run there.
+//
+// Under Wine, a request to allocate, free or start a thread in another process goes to a thread
+// of that process that waits in the server; when none waits, a running thread is interrupted by
+// a signal and serves the request from there. A thread start served that way can deadlock on a
+// lock the interrupted code holds (the C library's heap, in the middle of a paint), and a
+// playing viewer freezes for good. So the first look, made while the viewer is idle after its
+// first paint, leaves a thread in it that waits for ever, and later requests go to that thread.
+// Each look still makes as few requests as it can: one block, and each module's base looked up
+// once.
 class RemoteProcess {
  public:
   explicit RemoteProcess(HWND hwnd) {
     GetWindowThreadProcessId(hwnd, &pid_);
-    process_ = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
-                               PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
-                           FALSE, pid_);
+    process_ =
+        OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                        PROCESS_VM_WRITE | PROCESS_VM_READ | PROCESS_DUP_HANDLE,
+                    FALSE, pid_);
   }
   ~RemoteProcess() {
-    for (void* block : blocks_) VirtualFreeEx(process_, block, 0, MEM_RELEASE);
+    if (block_ != nullptr) VirtualFreeEx(process_, block_, 0, MEM_RELEASE);
     if (process_ != nullptr) CloseHandle(process_);
   }
   RemoteProcess(const RemoteProcess&) = delete;
@@ -109,12 +125,13 @@ class RemoteProcess {
 
   bool ok() const { return process_ != nullptr; }
 
-  // Freed when this object goes.
-  void* Allocate(SIZE_T bytes, DWORD protection = PAGE_READWRITE) {
-    void* block = VirtualAllocEx(process_, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, protection);
-    if (block != nullptr) blocks_.push_back(block);
-    return block;
+  // kRemoteBufferSize bytes in the viewer for a message to write into; null when there is no
+  // block.
+  void* Buffer() {
+    unsigned char* block = Block();
+    return block != nullptr ? block + kBufferAt : nullptr;
   }
+
   bool Read(const void* from, void* to, SIZE_T bytes) const {
     SIZE_T got = 0;
     return ReadProcessMemory(process_, from, to, bytes, &got) != 0 && got == bytes;
@@ -129,15 +146,15 @@ class RemoteProcess {
   bool Call(const char* module, const char* name, uintptr_t a, uintptr_t b, uintptr_t c,
             DWORD* result) {
     const uintptr_t function = FunctionAddress(module, name);
-    auto* block = static_cast<unsigned char*>(Allocate(kCallBlockSize, PAGE_EXECUTE_READWRITE));
+    unsigned char* block = Block();
     const uintptr_t arguments[4] = {function, a, b, c};
-    if (function == 0 || block == nullptr || !Write(block, kCallStub, sizeof kCallStub) ||
-        !Write(block + kCallArgumentsAt, arguments, sizeof arguments)) {
+    if (function == 0 || block == nullptr ||
+        !Write(block + kArgumentsAt, arguments, sizeof arguments)) {
       return false;
     }
     HANDLE thread =
         CreateRemoteThread(process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(block),
-                           block + kCallArgumentsAt, 0, nullptr);
+                           block + kArgumentsAt, 0, nullptr);
     if (thread == nullptr) return false;
     const bool ended = WaitForSingleObject(thread, kReplyTimeoutMs) == WAIT_OBJECT_0;
     const bool ok = ended && GetExitCodeThread(thread, result) != 0;
@@ -146,9 +163,58 @@ class RemoteProcess {
   }
 
  private:
+  unsigned char* Block() {
+    if (block_ == nullptr && process_ != nullptr) {
+      Park();
+      block_ = static_cast<unsigned char*>(VirtualAllocEx(
+          process_, nullptr, kBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+      if (block_ != nullptr && !Write(block_ + kStubAt, kCallStub, sizeof kCallStub)) {
+        VirtualFreeEx(process_, block_, 0, MEM_RELEASE);
+        block_ = nullptr;
+      }
+    }
+    return block_;
+  }
+
+  // A named event marks a viewer that has its waiting thread. The thread waits on the event's
+  // handle duplicated into the viewer, which also keeps the name alive as long as the viewer.
+  void Park() {
+    char name[64];
+    std::snprintf(name, sizeof name, "zelkora-probe-parked-%lu", pid_);
+    HANDLE marker = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (marker != nullptr) {
+      CloseHandle(marker);
+      return;
+    }
+    marker = CreateEventA(nullptr, TRUE, FALSE, name);
+    if (marker == nullptr) return;
+    const uintptr_t wait = FunctionAddress("kernel32.dll", "WaitForSingleObject");
+    auto* block = static_cast<unsigned char*>(VirtualAllocEx(
+        process_, nullptr, kParkBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    HANDLE inViewer = nullptr;
+    if (wait != 0 && block != nullptr &&
+        DuplicateHandle(GetCurrentProcess(), marker, process_, &inViewer, SYNCHRONIZE, FALSE, 0)) {
+      const uintptr_t arguments[4] = {wait, reinterpret_cast<uintptr_t>(inViewer), INFINITE, 0};
+      HANDLE thread = nullptr;
+      if (Write(block, kCallStub, sizeof kCallStub) &&
+          Write(block + kArgumentsAt, arguments, sizeof arguments)) {
+        thread = CreateRemoteThread(process_, nullptr, 0,
+                                    reinterpret_cast<LPTHREAD_START_ROUTINE>(block),
+                                    block + kArgumentsAt, 0, nullptr);
+      }
+      if (thread != nullptr) {
+        CloseHandle(thread);
+      } else {
+        // No thread: take the name back, so that the next look tries again.
+        DuplicateHandle(process_, inViewer, nullptr, nullptr, 0, FALSE, DUPLICATE_CLOSE_SOURCE);
+      }
+    }
+    CloseHandle(marker);
+  }
+
   // A DLL need not sit at the same address in both processes: take the function's offset here
   // and the module's base there.
-  uintptr_t FunctionAddress(const char* module, const char* name) const {
+  uintptr_t FunctionAddress(const char* module, const char* name) {
     HMODULE local = GetModuleHandleA(module);
     FARPROC function = local != nullptr ? GetProcAddress(local, name) : nullptr;
     const uintptr_t remote = ModuleBase(module);
@@ -156,7 +222,10 @@ class RemoteProcess {
     return remote + (reinterpret_cast<uintptr_t>(function) - reinterpret_cast<uintptr_t>(local));
   }
 
-  uintptr_t ModuleBase(const char* module) const {
+  uintptr_t ModuleBase(const char* module) {
+    for (const auto& known : bases_) {
+      if (lstrcmpiA(known.first.c_str(), module) == 0) return known.second;
+    }
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid_);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     uintptr_t base = 0;
@@ -169,12 +238,14 @@ class RemoteProcess {
       }
     }
     CloseHandle(snapshot);
+    if (base != 0) bases_.emplace_back(module, base);
     return base;
   }
 
   DWORD pid_ = 0;
   HANDLE process_ = nullptr;
-  std::vector<void*> blocks_;
+  unsigned char* block_ = nullptr;
+  std::vector<std::pair<std::string, uintptr_t>> bases_;
 };
 
 void PrintRect(const char* key, const RECT& r) {
@@ -200,12 +271,11 @@ void PrintStatusTexts(HWND bar, const RemoteProcess& viewer, void* buffer, int p
   }
 }
 
-void PrintStatusBar(HWND bar) {
+void PrintStatusBar(HWND bar, RemoteProcess& viewer) {
   RECT r;
   GetWindowRect(bar, &r);
   PrintRect("status", r);
-  RemoteProcess viewer(bar);
-  void* buffer = viewer.ok() ? viewer.Allocate(kRemoteBufferSize) : nullptr;
+  void* buffer = viewer.Buffer();
   if (buffer == nullptr) {
     std::printf("status.error=cannot reach the viewer's memory\n");
     return;
@@ -222,11 +292,10 @@ void PrintStatusBar(HWND bar) {
   PrintStatusTexts(bar, viewer, buffer, int(parts));
 }
 
-void PrintMenuChecks(HWND hwnd) {
+void PrintMenuChecks(HWND hwnd, RemoteProcess& viewer) {
   static const UINT kItems[] = {201, 202, 203, 204, 103, 104};
   // The menu handle is a field of the window, readable from any process; the menu is not.
   HMENU menu = GetMenu(hwnd);
-  RemoteProcess viewer(hwnd);
   for (UINT id : kItems) {
     UINT state = UINT(-1);
     if (menu != nullptr) {
@@ -246,8 +315,7 @@ void PrintMenuChecks(HWND hwnd) {
 
 // The viewer's whole command line, as GetCommandLineA gives it there: shows how the launcher
 // quoted the arguments.
-std::string CommandLine(HWND hwnd) {
-  RemoteProcess viewer(hwnd);
+std::string CommandLine(RemoteProcess& viewer) {
   DWORD address = 0;
   if (!viewer.ok() || !viewer.Call("kernel32.dll", "GetCommandLineA", 0, 0, 0, &address)) {
     return "";
@@ -265,7 +333,8 @@ int Info(HWND hwnd) {
   std::printf("window=%p\npid=%lu\nvisible=%d\n", static_cast<void*>(hwnd), pid,
               IsWindowVisible(hwnd) ? 1 : 0);
   std::printf("caption=%s\n", Escape(WindowText(hwnd)).c_str());
-  std::printf("command_line=%s\n", Escape(CommandLine(hwnd)).c_str());
+  RemoteProcess viewer(hwnd);
+  std::printf("command_line=%s\n", Escape(CommandLine(viewer)).c_str());
   POINT origin = {0, 0};
   ClientToScreen(hwnd, &origin);
   RECT client;
@@ -277,8 +346,8 @@ int Info(HWND hwnd) {
   PrintRect("window", outer);
   HWND bar = FindWindowExA(hwnd, nullptr, STATUSCLASSNAMEA, nullptr);
   std::printf("status=%d\n", bar != nullptr ? 1 : 0);
-  if (bar != nullptr) PrintStatusBar(bar);
-  PrintMenuChecks(hwnd);
+  if (bar != nullptr) PrintStatusBar(bar, viewer);
+  PrintMenuChecks(hwnd, viewer);
   return 0;
 }
 
@@ -287,7 +356,7 @@ int Info(HWND hwnd) {
 int Status(HWND hwnd) {
   HWND bar = FindWindowExA(hwnd, nullptr, STATUSCLASSNAMEA, nullptr);
   RemoteProcess viewer(hwnd);
-  void* buffer = bar != nullptr && viewer.ok() ? viewer.Allocate(kRemoteBufferSize) : nullptr;
+  void* buffer = bar != nullptr ? viewer.Buffer() : nullptr;
   if (buffer == nullptr) {
     std::printf("error=cannot reach the viewer's status bar\n");
     return 1;
