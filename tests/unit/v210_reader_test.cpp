@@ -201,21 +201,24 @@ TEST(V210RowTest, LongRowsOfEveryColourMatchThePixelFormula) {
   for (size_t w = 0; w < raw.size() / 4; ++w) raw[4 * w + 3] |= 0xc0;
 
   struct Case {
-    int32_t width, shift;
-    bool options;
+    int32_t width, shift, hdrToSdr, bt709;
   };
   const Case cases[] = {
-      {60, 0, false},  // every column, every sample of both planes
-      {53, 0, true},   // a row that ends inside a group, both options on
-      {60, 1, false},  // half size
-      {60, 2, false},  // quarter size
-      {59, 2, true},   //
-      {60, 3, false},  // eighth size
-      {57, 3, true},   //
+      {60, 0, 0, 0},  // every column, every sample of both planes
+      {53, 0, 1, 1},  // a row that ends inside a group, both options on
+      {60, 1, 0, 0},  // half size
+      {58, 1, 1, 0},  //   tone mapping alone
+      {60, 2, 0, 0},  // quarter size
+      {59, 2, 1, 1},  //
+      {60, 2, 0, 1},  //   BT.709 alone
+      {60, 3, 0, 0},  // eighth size
+      {57, 3, 1, 0},  //
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.width << " wide, shift " << c.shift);
-    Viewer.HdrToSdr = Viewer.Bt709 = c.options ? 1 : 0;
+    SCOPED_TRACE(testing::Message()
+                 << c.width << " wide, shift " << c.shift << ", options " << c.hdrToSdr << c.bt709);
+    Viewer.HdrToSdr = c.hdrToSdr;
+    Viewer.Bt709 = c.bt709;
     const ConvertedRow row = ConvertRow(raw, c.width, c.shift);
     const size_t shown = size_t((c.width - 1) >> c.shift) + 1;
     for (size_t k = 0; k < shown; ++k) {
