@@ -240,24 +240,24 @@ void ConvertTwo(__m128d luma, __m128d blueDiff, __m128d redDiff, __m128i& r, __m
 #endif
 
 // Shown columns k, k + 1, ... below `columns`, one pixel at a time: the definition itself.
-template <bool kHdrToSdr, bool kBt709>
+template <bool kWithOptions>
 void StorePlainColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t k,
                        int32_t columns, int32_t shift, uint8_t* out) {
   for (; k < columns; ++k, out += 4) {
     const int32_t x = k << shift;
     PixelTriple rgb;
     ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], rgb);
-    ApplyFixedColourOptions<kHdrToSdr, kBt709>(rgb);
+    if (kWithOptions) ApplyColourOptions(rgb);
     StorePixel(rgb, out);
   }
 }
 
-// Stores every 2^kShift-th column of a row `width` pixels wide into consecutive pixels, through
-// the colour options stage built for one combination of the options.
-template <bool kHdrToSdr, bool kBt709, int kShift>
+// Stores every 2^kShift-th column of a row `width` pixels wide into consecutive pixels. The
+// colour options stage is left out entirely when both options are off: the call per pixel would
+// cost more than the conversion.
+template <bool kWithOptions, int kShift>
 void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
                   uint8_t* out) {
-  constexpr bool kWithOptions = kHdrToSdr || kBt709;
   const int32_t columns = ((width - 1) >> kShift) + 1;
   int32_t k = 0;
 #if defined(__SSE2__)
@@ -286,7 +286,7 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
       _mm_store_si128(reinterpret_cast<__m128i*>(codes), bytes);
       for (int i = 0; i < 4; ++i) {
         PixelTriple rgb{codes[8 + i], codes[4 + i], codes[i]};
-        ApplyFixedColourOptions<kHdrToSdr, kBt709>(rgb);
+        ApplyColourOptions(rgb);
         StorePixel(rgb, out + 4 * i);
       }
     } else {
@@ -300,24 +300,24 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
     }
   }
 #endif
-  StorePlainColumns<kHdrToSdr, kBt709>(y, cb, cr, k, columns, kShift, out);
+  StorePlainColumns<kWithOptions>(y, cb, cr, k, columns, kShift, out);
 }
 
-template <bool kHdrToSdr, bool kBt709>
+template <bool kWithOptions>
 void StoreRow(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
               int32_t scaleShift, uint8_t* out) {
   switch (scaleShift) {
     case 0:
-      return StoreColumns<kHdrToSdr, kBt709, 0>(y, cb, cr, width, out);
+      return StoreColumns<kWithOptions, 0>(y, cb, cr, width, out);
     case 1:
-      return StoreColumns<kHdrToSdr, kBt709, 1>(y, cb, cr, width, out);
+      return StoreColumns<kWithOptions, 1>(y, cb, cr, width, out);
     case 2:
-      return StoreColumns<kHdrToSdr, kBt709, 2>(y, cb, cr, width, out);
+      return StoreColumns<kWithOptions, 2>(y, cb, cr, width, out);
     case 3:
-      return StoreColumns<kHdrToSdr, kBt709, 3>(y, cb, cr, width, out);
+      return StoreColumns<kWithOptions, 3>(y, cb, cr, width, out);
     default:  // no display size has another
-      return StorePlainColumns<kHdrToSdr, kBt709>(y, cb, cr, 0, ((width - 1) >> scaleShift) + 1,
-                                                  scaleShift, out);
+      return StorePlainColumns<kWithOptions>(y, cb, cr, 0, ((width - 1) >> scaleShift) + 1,
+                                             scaleShift, out);
   }
 }
 
@@ -327,16 +327,10 @@ void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
                   int32_t scaleShift, uint8_t* bitmapRow) {
   if (width <= 0) return;
   // Nothing can toggle an option while a row is stored, so one look serves the whole row.
-  if (Viewer.Bt709 != 0) {
-    if (Viewer.HdrToSdr != 0) {
-      StoreRow<true, true>(y, cb, cr, width, scaleShift, bitmapRow);
-    } else {
-      StoreRow<false, true>(y, cb, cr, width, scaleShift, bitmapRow);
-    }
-  } else if (Viewer.HdrToSdr != 0) {
-    StoreRow<true, false>(y, cb, cr, width, scaleShift, bitmapRow);
+  if (Viewer.HdrToSdr != 0 || Viewer.Bt709 != 0) {
+    StoreRow<true>(y, cb, cr, width, scaleShift, bitmapRow);
   } else {
-    StoreRow<false, false>(y, cb, cr, width, scaleShift, bitmapRow);
+    StoreRow<false>(y, cb, cr, width, scaleShift, bitmapRow);
   }
 }
 
