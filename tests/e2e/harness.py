@@ -14,6 +14,9 @@ import traceback
 import numpy as np
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# The interop tests' PPM reader serves the screenshots too.
+sys.path.insert(0, os.path.join(REPO, "tests", "interop"))
+from reference import parse_ppm  # noqa: E402
 SCREEN = "4096x2400x24"
 OWN_DISPLAY_MARK = "ZELKORA_E2E_OWN_DISPLAY"
 # An unmapped or unpainted window must not pass for a black picture: the root of our own
@@ -83,33 +86,11 @@ def parse_key_values(text):
     return values
 
 
-def read_ppm(data):
-    """P6 bytes (maxval 255) -> height x width x 3 uint8 array."""
-    tokens = []
-    at = 0
-    while len(tokens) < 4:
-        while data[at:at + 1].isspace():
-            at += 1
-        if data[at:at + 1] == b"#":
-            at = data.index(b"\n", at) + 1
-            continue
-        start = at
-        while not data[at:at + 1].isspace():
-            at += 1
-        tokens.append(data[start:at])
-    at += 1  # the single whitespace byte before the pixels
-    if tokens[0] != b"P6" or int(tokens[3]) != 255:
-        raise ValueError("not an 8-bit binary PPM")
-    width, height = int(tokens[1]), int(tokens[2])
-    pixels = np.frombuffer(data, dtype=np.uint8, count=width * height * 3, offset=at)
-    return pixels.reshape(height, width, 3)
-
-
 def read_image(path):
     """Any image ImageMagick reads (PPM, PNG, ...) -> height x width x 3 uint8 RGB array."""
     data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
                           capture_output=True).stdout
-    return read_ppm(data)
+    return parse_ppm(data)
 
 
 def write_ppm(path, pixels):
@@ -194,7 +175,7 @@ class Harness:
     def screenshot(self):
         data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
                               check=True, capture_output=True).stdout
-        return read_ppm(data)
+        return parse_ppm(data)
 
     def x_window(self, name):
         """The visible X window whose title is exactly name."""
@@ -248,7 +229,7 @@ class Harness:
         output = self.file_in_work("expected.ppm")
         run_tool("zelkora-frame", *options, path, output)
         with open(output, "rb") as data:
-            return read_ppm(data.read())
+            return parse_ppm(data.read())
 
     def finish_case(self):
         for viewer in self.viewers:

@@ -183,9 +183,13 @@ def ycbcr_to_pixels(y, cb, cr):
 
 
 def read_ppm(path):
-    """Binary P6 with maxval 255 -> uint8 array (height, width, 3), top row first."""
+    """A binary P6 file with maxval 255 -> uint8 array (height, width, 3), top row first."""
     with open(path, "rb") as f:
-        data = f.read()
+        return parse_ppm(f.read(), path)
+
+
+def parse_ppm(data, name="data"):
+    """Binary P6 bytes with maxval 255 -> uint8 array (height, width, 3), top row first."""
     fields = []
     pos = 0
     while len(fields) < 4:
@@ -200,7 +204,7 @@ def read_ppm(path):
             pos += 1
         fields.append(data[start:pos])
     if fields[0] != b"P6" or fields[3] != b"255":
-        raise ValueError(f"{path}: not a binary 8-bit PPM")
+        raise ValueError(f"{name}: not a binary 8-bit PPM")
     width, height = int(fields[1]), int(fields[2])
     pixels = np.frombuffer(data, dtype=np.uint8, count=width * height * 3, offset=pos + 1)
     return pixels.reshape(height, width, 3)

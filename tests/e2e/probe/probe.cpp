@@ -88,7 +88,6 @@ constexpr unsigned char kCallStub[] = {0x55, 0x89, 0xE5, 0x53, 0x8B, 0x5D, 0x08,
                                        0x8B, 0x5D, 0xFC, 0x89, 0xEC, 0x5D, 0xC2, 0x04, 0x00};
 // The one block a look allocates in the viewer: the stub, its arguments, and a buffer for
 // the status bar's pointer messages.
-constexpr SIZE_T kStubAt = 0;
 constexpr SIZE_T kArgumentsAt = 64;
 constexpr SIZE_T kBufferAt = 4096;
 constexpr SIZE_T kBlockSize = kBufferAt + kRemoteBufferSize;
@@ -145,16 +144,7 @@ class RemoteProcess {
   // not be run.
   bool Call(const char* module, const char* name, uintptr_t a, uintptr_t b, uintptr_t c,
             DWORD* result) {
-    const uintptr_t function = FunctionAddress(module, name);
-    unsigned char* block = Block();
-    const uintptr_t arguments[4] = {function, a, b, c};
-    if (function == 0 || block == nullptr ||
-        !Write(block + kArgumentsAt, arguments, sizeof arguments)) {
-      return false;
-    }
-    HANDLE thread =
-        CreateRemoteThread(process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(block),
-                           block + kArgumentsAt, 0, nullptr);
+    HANDLE thread = StartCall(Block(), FunctionAddress(module, name), a, b, c);
     if (thread == nullptr) return false;
     const bool ended = WaitForSingleObject(thread, kReplyTimeoutMs) == WAIT_OBJECT_0;
     const bool ok = ended && GetExitCodeThread(thread, result) != 0;
@@ -166,14 +156,33 @@ class RemoteProcess {
   unsigned char* Block() {
     if (block_ == nullptr && process_ != nullptr) {
       Park();
-      block_ = static_cast<unsigned char*>(VirtualAllocEx(
-          process_, nullptr, kBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-      if (block_ != nullptr && !Write(block_ + kStubAt, kCallStub, sizeof kCallStub)) {
-        VirtualFreeEx(process_, block_, 0, MEM_RELEASE);
-        block_ = nullptr;
-      }
+      block_ = NewStubBlock(kBlockSize);
     }
     return block_;
+  }
+
+  // Executable bytes in the viewer with the call stub at their start; null when there are none.
+  unsigned char* NewStubBlock(SIZE_T bytes) {
+    auto* block = static_cast<unsigned char*>(
+        VirtualAllocEx(process_, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    if (block != nullptr && !Write(block, kCallStub, sizeof kCallStub)) {
+      VirtualFreeEx(process_, block, 0, MEM_RELEASE);
+      return nullptr;
+    }
+    return block;
+  }
+
+  // A thread of the viewer running function(a, b, c) through the stub of `block`; null when it
+  // could not be started.
+  HANDLE StartCall(unsigned char* block, uintptr_t function, uintptr_t a, uintptr_t b,
+                   uintptr_t c) {
+    const uintptr_t arguments[4] = {function, a, b, c};
+    if (function == 0 || block == nullptr ||
+        !Write(block + kArgumentsAt, arguments, sizeof arguments)) {
+      return nullptr;
+    }
+    return CreateRemoteThread(process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(block),
+                              block + kArgumentsAt, 0, nullptr);
   }
 
   // A named event marks a viewer that has its waiting thread. The thread waits on the event's
@@ -188,26 +197,22 @@ class RemoteProcess {
     }
     marker = CreateEventA(nullptr, TRUE, FALSE, name);
     if (marker == nullptr) return;
-    const uintptr_t wait = FunctionAddress("kernel32.dll", "WaitForSingleObject");
-    auto* block = static_cast<unsigned char*>(VirtualAllocEx(
-        process_, nullptr, kParkBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    unsigned char* block = NewStubBlock(kParkBlockSize);
     HANDLE inViewer = nullptr;
-    if (wait != 0 && block != nullptr &&
+    HANDLE thread = nullptr;
+    if (block != nullptr &&
         DuplicateHandle(GetCurrentProcess(), marker, process_, &inViewer, SYNCHRONIZE, FALSE, 0)) {
-      const uintptr_t arguments[4] = {wait, reinterpret_cast<uintptr_t>(inViewer), INFINITE, 0};
-      HANDLE thread = nullptr;
-      if (Write(block, kCallStub, sizeof kCallStub) &&
-          Write(block + kArgumentsAt, arguments, sizeof arguments)) {
-        thread = CreateRemoteThread(process_, nullptr, 0,
-                                    reinterpret_cast<LPTHREAD_START_ROUTINE>(block),
-                                    block + kArgumentsAt, 0, nullptr);
-      }
-      if (thread != nullptr) {
-        CloseHandle(thread);
-      } else {
-        // No thread: take the name back, so that the next look tries again.
+      thread = StartCall(block, FunctionAddress("kernel32.dll", "WaitForSingleObject"),
+                         reinterpret_cast<uintptr_t>(inViewer), INFINITE, 0);
+      // Without a thread the name goes back, so that the next look tries again.
+      if (thread == nullptr) {
         DuplicateHandle(process_, inViewer, nullptr, nullptr, 0, FALSE, DUPLICATE_CLOSE_SOURCE);
       }
+    }
+    if (thread != nullptr) {
+      CloseHandle(thread);
+    } else if (block != nullptr) {
+      VirtualFreeEx(process_, block, 0, MEM_RELEASE);
     }
     CloseHandle(marker);
   }
