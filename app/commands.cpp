@@ -32,24 +32,24 @@ void SetCheckMark(UINT commandId, bool checked) {
   SetMenuItemInfoA(Shell.Menu, commandId, FALSE, &item);
 }
 
-// After OpenSequence: a first frame of another size was only measured, so the bitmap is
-// rebuilt and the frame loaded again; a new size that shifts to the same bitmap is loaded
-// again too, or the opened frame would not be decoded until the next load.
-void ShowOpenedSequence(HWND hwnd, int32_t widthBefore, int32_t heightBefore) {
-  if (DecideAfterOpen(widthBefore, heightBefore) == AfterOpen::Refit) {
-    RefitDisplay(hwnd);  // a new bitmap also stops playback
-    return;
-  }
-  ReloadAtSourceSize(widthBefore, heightBefore, nullptr);
+// Opens a path from the command line, a drop or the open dialog and shows its frame.
+void OpenAndShow(HWND hwnd, const char* path) {
+  if (OpenPath(path)) FitWindowToFrameBuffer(hwnd);
   RepaintWindow(hwnd);
 }
 
-// Opens the path now in Viewer.Path and shows its frame.
-void OpenAndShow(HWND hwnd) {
-  const int32_t widthBefore = Viewer.SourceWidth;
-  const int32_t heightBefore = Viewer.SourceHeight;
-  OpenSequence();
-  ShowOpenedSequence(hwnd, widthBefore, heightBefore);
+// The open dialog has a buffer of its own: when the chosen name does not fit, the dialog fails
+// and writes the size it needs into that buffer, which must not damage the open sequence's
+// path. Only a cancel is silent; any other failure is a file that cannot be opened.
+void OpenFromDialog(HWND hwnd) {
+  char chosen[kPathBufferSize];
+  std::memcpy(chosen, Viewer.Path, sizeof chosen);
+  if (ShowOpenDialog(hwnd, chosen, sizeof chosen)) {
+    OpenAndShow(hwnd, chosen);
+  } else if (CommDlgExtendedError() != 0) {
+    FailOpen(kCantOpenMessage);
+    RepaintWindow(hwnd);
+  }
 }
 
 void ToggleColourOption(HWND hwnd, int32_t& flag, UINT commandId) {
@@ -74,9 +74,7 @@ void OnCommand(HWND hwnd, WPARAM wParam) {
   const UINT id = LOWORD(wParam);
   switch (id) {
     case IDM_OPEN:
-      // A cancelled dialog ends the command: the path buffer may hold a failed path or none,
-      // and reopening it would only bring up an error box the user did not ask for.
-      if (ShowOpenDialog(hwnd)) OpenAndShow(hwnd);
+      OpenFromDialog(hwnd);
       return;
     case IDM_EXIT:
       SendMessageA(hwnd, WM_CLOSE, 0, 0);
@@ -103,31 +101,25 @@ void OnCommand(HWND hwnd, WPARAM wParam) {
   }
 }
 
-BOOL ShowOpenDialog(HWND owner) {
+BOOL ShowOpenDialog(HWND owner, char* file, DWORD fileSize) {
   OPENFILENAMEA& dialog = Shell.OpenDialog;
   std::memset(&dialog, 0, sizeof dialog);
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
   dialog.lpstrFilter = kOpenFilter;
-  dialog.lpstrFile = Viewer.Path;
-  dialog.nMaxFile = kPathBufferSize;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = fileSize;
   dialog.Flags = kOpenFlags;
   return GetOpenFileNameA(&dialog);
 }
 
 void OnDropFiles(HWND hwnd, HDROP drop) {
-  // Only the first file counts. A name too long for the path buffer would come back cut short
-  // and could name some other file: it is refused like any file that cannot be opened.
-  const UINT length = DragQueryFileA(drop, 0, nullptr, 0);
-  if (length >= UINT(kPathBufferSize)) {
-    DragFinish(drop);
-    FailOpen(kCantOpenMessage);
-    RepaintWindow(hwnd);
-    return;
-  }
-  DragQueryFileA(drop, 0, Viewer.Path, kPathBufferSize);
+  // Only the first file counts. A name too long for the path buffer comes back cut to one
+  // character too many for it, so the intake refuses it rather than open some other file.
+  char dropped[kPathBufferSize + 1];
+  DragQueryFileA(drop, 0, dropped, sizeof dropped);
   DragFinish(drop);
-  OpenAndShow(hwnd);
+  OpenAndShow(hwnd, dropped);
 }
 
 void RefitDisplay(HWND hwnd) {
@@ -138,16 +130,9 @@ void RefitDisplay(HWND hwnd) {
   RepaintWindow(hwnd);
 }
 
-void FitToLoadedFrame(HWND hwnd, int32_t widthBefore, int32_t heightBefore) {
-  bool rebuilt = false;
-  ReloadAtSourceSize(widthBefore, heightBefore, &rebuilt);
-  if (rebuilt) FitWindowToFrameBuffer(hwnd);
-}
-
 void LoadFrameFitted(HWND hwnd) {
-  const int32_t widthBefore = Viewer.SourceWidth;
-  const int32_t heightBefore = Viewer.SourceHeight;
-  LoadFrame();
   // Frames of one sequence may differ in size; playback goes on at the new size.
-  FitToLoadedFrame(hwnd, widthBefore, heightBefore);
+  bool rebuilt = false;
+  ShowFrame(rebuilt);
+  if (rebuilt) FitWindowToFrameBuffer(hwnd);
 }

@@ -2,8 +2,6 @@
 // command line, and the message loop.
 #include "app/win32.h"
 
-#include <cstring>
-
 #include "app/shell.h"
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
@@ -15,26 +13,11 @@ namespace {
 constexpr const char* kClassName = "Zelkora";
 constexpr const char* kCaption = "Zelkora";
 
-// The whole command-line text is one path. A quoted path arrives with both quotes: the leading
-// one is skipped here and the sequence scan cuts the path at the closing one.
+// The whole command-line text is one path; a first frame of another size brings the bitmap to
+// it before the first paint shows it.
 void OpenCommandLine(HWND hwnd, const char* text) {
   if (*text == '\0') return;
-  if (*text == '"') ++text;
-  const size_t length = std::strlen(text);
-  if (length >= sizeof Viewer.Path) {
-    // No file of this name can be read through the path buffer, and a cut-off name could open
-    // some other file: tell the user as for any file that cannot be opened, and start empty.
-    FailOpen(kCantOpenMessage);
-    return;
-  }
-  std::memcpy(Viewer.Path, text, length + 1);
-
-  const int32_t widthBefore = Viewer.SourceWidth;
-  const int32_t heightBefore = Viewer.SourceHeight;
-  OpenSequence();
-  // A first frame of another size was only measured: bring the bitmap to it and load again.
-  // The first paint shows it.
-  FitToLoadedFrame(hwnd, widthBefore, heightBefore);
+  if (OpenPath(text)) FitWindowToFrameBuffer(hwnd);
 }
 
 }  // namespace

@@ -10,8 +10,7 @@ struct ShellState {
   HWND StatusBar;
   HMENU Menu;          // the class menu: the check marks live on it
   HINSTANCE Instance;  // for the About box's template
-  // The open dialog's record, filled completely before each use. Its file-name buffer is
-  // Viewer.Path, so the dialog starts on the current frame's file.
+  // The open dialog's record, filled completely before each use.
   OPENFILENAMEA OpenDialog;
 };
 
@@ -48,17 +47,13 @@ void OnTimer(HWND hwnd);
 // (a running timer goes on reloading the same frame), loads the frame and repaints.
 void RefitDisplay(HWND hwnd);
 
-// After a load, given the source size before it: a frame of another size is only measured by
-// its reader, so the bitmap and the window are brought to that size (when the shifted size
-// differs) and the frame is loaded again, now to be decoded. No repaint, no change of step.
-void FitToLoadedFrame(HWND hwnd, int32_t widthBefore, int32_t heightBefore);
-
-// LoadFrame of the current frame, then FitToLoadedFrame.
+// Shows the current frame (ShowFrame) and fits the window when the bitmap was rebuilt for a
+// frame of another size. No repaint, no change of step.
 void LoadFrameFitted(HWND hwnd);
 
-// Fills Shell.OpenDialog and shows the open dialog; nonzero when a file was chosen, its full
-// path then in Viewer.Path.
-BOOL ShowOpenDialog(HWND owner);
+// Fills Shell.OpenDialog and shows the open dialog, starting on the name in `file`; nonzero
+// when a file was chosen, its full path then in `file`.
+BOOL ShowOpenDialog(HWND owner, char* file, DWORD fileSize);
 
 // The About box "ABOUTDLG": closes on OK, Enter, Esc and the close box.
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -123,11 +123,3 @@ void BuildColourTables() {
     ScaledLightBucketCode[n + kLightBucketLimit] = static_cast<uint8_t>(code);
   }
 }
-
-int32_t EncodeLinearLight(double v) {
-  // Light beyond what the conversion can produce is pulled in to the outermost buckets, whose
-  // codes (0 below, 255 above) it shares; written so that NaN lands at the bottom, not outside.
-  const double limit = kLightBucketLimit - 1;
-  const double scaled = v * kLightScale;
-  return EncodeScaledLight(scaled > -limit ? (scaled < limit ? scaled : limit) : -limit);
-}

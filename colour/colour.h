@@ -22,10 +22,6 @@ extern int32_t HdrToSdrTable[256];       // 8-bit HLG code -> 8-bit SDR code
 // frame is decoded.
 void BuildColourTables();
 
-// Linear light -> the nearest 8-bit code on the BT.2020 curve, a value exactly on a boundary
-// going to the upper code; below DecisionTable[1] gives 0, from DecisionTable[255] up 255.
-int32_t EncodeLinearLight(double v);
-
 // The stage runs for every shown pixel, where a call and the conversion's arithmetic cost more
 // than the whole rest of a reader's decode, so it is inline and works on tables derived from the
 // four above that give exactly the same codes with fewer steps (colour.cpp says why they agree).
@@ -77,30 +73,17 @@ inline void ConvertBt2020ToBt709(PixelTriple& triple) {
   ConvertWithProducts(triple, Bt709Products[0]);
 }
 
-// The stage with both flags fixed: readers look the flags up once per frame, since nothing can
-// toggle them while a frame decodes, and run a row decoder built for that combination, which
-// leaves out the flag tests and table choice per pixel.
+// HDR-to-SDR tone mapping when its flag is on, then BT.709 conversion when its flag is on. The
+// flags are template arguments: readers look them up once per frame, since nothing can toggle
+// them while a frame decodes, and run a row decoder built for that combination, which leaves
+// out the flag tests and table choice per pixel.
 template <bool kHdrToSdr, bool kBt709>
-inline void ApplyFixedColourOptions(PixelTriple& triple) {
+inline void ApplyColourOptions(PixelTriple& triple) {
   if (kBt709) {
     ConvertWithProducts(triple, Bt709Products[kHdrToSdr ? 1 : 0]);
   } else if (kHdrToSdr) {
     triple.R = HdrToSdrTable[triple.R];
     triple.G = HdrToSdrTable[triple.G];
     triple.B = HdrToSdrTable[triple.B];
-  }
-}
-
-// HDR-to-SDR tone mapping when its flag is on, then BT.709 conversion when its flag is on.
-inline void ApplyColourOptions(PixelTriple& triple) {
-  // The flags are read for every pixel: a menu toggle followed by a reload must show at once.
-  if (Viewer.Bt709) {
-    if (Viewer.HdrToSdr) {
-      ApplyFixedColourOptions<true, true>(triple);
-    } else {
-      ApplyFixedColourOptions<false, true>(triple);
-    }
-  } else if (Viewer.HdrToSdr) {
-    ApplyFixedColourOptions<true, false>(triple);
   }
 }

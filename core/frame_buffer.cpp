@@ -52,13 +52,3 @@ bool FrameBufferNeedsRefit() {
   return h.biWidth != (Viewer.SourceWidth >> Viewer.ScaleShift) ||
          h.biHeight != (Viewer.SourceHeight >> Viewer.ScaleShift);
 }
-
-AfterOpen DecideAfterOpen(int32_t widthBefore, int32_t heightBefore) {
-  if (FrameBufferNeedsRefit()) return AfterOpen::Refit;
-  // A new source size that shifts to the same bitmap size: the reader only recorded it, so the
-  // opened frame still has to be decoded.
-  if (Viewer.SourceWidth != widthBefore || Viewer.SourceHeight != heightBefore) {
-    return AfterOpen::Reload;
-  }
-  return AfterOpen::Repaint;
-}

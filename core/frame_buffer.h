@@ -14,8 +14,3 @@ bool FrameBufferFitsSource();
 
 // True when the shifted source size differs from the bitmap: the caller must rebuild and reload.
 bool FrameBufferNeedsRefit();
-
-// What the shell does after an open, given the source size before it: rebuild the bitmap and
-// load again, only load again (the new size shifts to the bitmap's), or just repaint.
-enum class AfterOpen { Repaint, Reload, Refit };
-AfterOpen DecideAfterOpen(int32_t widthBefore, int32_t heightBefore);

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "core/viewer_state.h"
+#include "formats/byte_order.h"
 #include "platform/file.h"
 #include "platform/heap.h"
 
@@ -27,10 +28,6 @@ namespace {
 
 constexpr int64_t kMaxFilePosition = INT64_MAX;
 constexpr uint64_t kStszBodyBytes = 12;
-
-uint32_t BigEndian32(const uint8_t* b) {
-  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
-}
 
 bool IsType(const uint8_t* type, const char* literal) {
   return std::memcmp(type, literal, 4) == 0;

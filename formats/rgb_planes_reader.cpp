@@ -14,13 +14,7 @@
 //           code = (word >> 2) & 0x3FF = (hi & 0x0F) * 64 + (lo >> 2)
 #include "formats/rgb_planes_reader.h"
 
-#include <cstddef>
-#include <cstring>
-
-#include "colour/colour.h"
-#include "core/viewer_state.h"
 #include "formats/row_walk.h"
-#include "platform/file.h"
 
 namespace {
 
@@ -42,51 +36,32 @@ inline uint32_t PlaneCode(const uint8_t* word) {
   return (uint32_t(__builtin_bswap16(bigEndian)) >> 2) & 0x3FF;
 }
 
-// One shown row: every step-th sample of the three plane rows into consecutive bitmap pixels,
-// byte 3 never written, through the colour options stage built for the frame's flags (nothing
-// at all when both are off).
+// One shown row: every Step-th sample of the three plane rows into consecutive bitmap pixels.
 template <bool kHdrToSdr, bool kBt709>
-void DecodePlanarRow(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
-                     uint8_t* destination, int32_t columns, size_t sourceStep) {
-  const int32_t* narrowToFull = NarrowToFullTable;
-  for (int32_t x = 0; x < columns; ++x) {
-    PixelTriple triple{narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
-                       narrowToFull[PlaneCode(blue)]};
-    ApplyFixedColourOptions<kHdrToSdr, kBt709>(triple);
-    uint32_t old;
-    std::memcpy(&old, destination, 4);
-    const uint32_t pixel = (old & 0xFF000000u) | uint32_t(triple.R) << 16 |
-                           uint32_t(triple.G) << 8 | uint32_t(triple.B);
-    std::memcpy(destination, &pixel, 4);
-    destination += 4;
-    red += sourceStep;
-    green += sourceStep;
-    blue += sourceStep;
+struct PlanarRow {
+  static void Decode(const RowWalk& walk, uint8_t* destination) {
+    const int32_t* narrowToFull = NarrowToFullTable;
+    const uint8_t* red = walk.Rows;
+    const uint8_t* green = red + walk.RowBytes;
+    const uint8_t* blue = green + walk.RowBytes;
+    const size_t step = size_t(walk.Step) * kBytesPerSample;
+    for (int32_t x = 0; x < walk.Columns; ++x, red += step, green += step, blue += step) {
+      StorePixel<kHdrToSdr, kBt709>({narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
+                                     narrowToFull[PlaneCode(blue)]},
+                                    destination);
+      destination += 4;
+    }
   }
-}
-
-using DecodePlanarRowFunction = void (*)(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,
-                                         int32_t, size_t);
-// By HDR-to-SDR flag, then BT.709 flag.
-constexpr DecodePlanarRowFunction kDecodePlanarRow[2][2] = {
-    {DecodePlanarRow<false, false>, DecodePlanarRow<false, true>},
-    {DecodePlanarRow<true, false>, DecodePlanarRow<true, true>},
 };
 
 // The three planes in step, each row read into the ReadBuffer as R, G, B, one after another.
 int32_t DecodePlanes(const PlatformFile* planes) {
   RowWalk walk;
-  if (!BeginRowWalk(walk, planes, kPlaneCount, kBytesPerSample)) return -1;
-  const uint8_t* const red = Viewer.ReadBuffer;
-  const uint8_t* const green = red + walk.RowBytes;
-  const uint8_t* const blue = green + walk.RowBytes;
-  const size_t sourceStep = size_t(walk.Step) * kBytesPerSample;
-  // Nothing can toggle an option while a frame decodes, so one look serves the whole frame.
-  const DecodePlanarRowFunction decodeRow =
-      kDecodePlanarRow[Viewer.HdrToSdr != 0 ? 1 : 0][Viewer.Bt709 != 0 ? 1 : 0];
-  while (uint8_t* destination = ReadNextShownRow(walk)) {
-    decodeRow(red, green, blue, destination, walk.Columns, sourceStep);
+  if (!BeginRowWalk(walk, planes, kPlaneCount, 0, uint32_t(Viewer.SourceWidth) * kBytesPerSample,
+                    Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes)) {
+    return -1;
   }
+  DecodeShownRows<PlanarRow>(walk);
   return 0;
 }
 

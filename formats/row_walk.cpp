@@ -1,13 +1,12 @@
 #include "formats/row_walk.h"
 
-#include <cstddef>
-#include <cstring>
-
 #include "core/frame_buffer.h"
-#include "core/viewer_state.h"
 
-bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount,
-                  uint32_t bytesPerPixel) {
+const MissingRowBytes kZeroRowBytes = {};
+
+bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, int64_t firstRow,
+                  uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
+                  const MissingRowBytes& missing) {
   const int32_t shift = Viewer.ScaleShift;
   const int32_t width = Viewer.SourceWidth;
   const int32_t height = Viewer.SourceHeight;
@@ -18,6 +17,9 @@ bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount,
   if (fileCount < 1 || fileCount > kMaxRowWalkFiles) return false;
   walk.FileCount = fileCount;
   for (int32_t k = 0; k < fileCount; ++k) walk.Files[k] = files[k];
+  walk.Rows = rowBuffer;
+  walk.Missing = &missing;
+  walk.Width = width;
   walk.Step = int32_t(1) << shift;
   walk.Shift = shift;
   walk.Columns = columns;
@@ -26,30 +28,36 @@ bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount,
   if (columns == 0 || bitmapRows == 0) return true;
 
   // The decode guard: a bitmap of another size (a reload without the resize after a source
-  // size change) would be written out of bounds, and a row must fit the ReadBuffer whole.
-  if (!FrameBufferFitsSource()) return false;
-  const uint64_t rowBytes = uint64_t(width) * bytesPerPixel;
-  if (rowBytes * uint64_t(fileCount) > uint64_t(kReadBufferSize)) return false;
-  walk.RowBytes = uint32_t(rowBytes);
+  // size change) would be written out of bounds, and a row must fit its buffer whole.
+  if (!FrameBufferFitsSource() || rowBuffer == nullptr) return false;
+  if (uint64_t(rowBytes) * uint64_t(fileCount) > bufferBytes) return false;
+  walk.RowBytes = rowBytes;
 
   // The topmost shown row is the highest multiple of 2^s that still lands inside the bitmap;
   // the file rows above it are passed over before the first read.
   walk.NextRow = (bitmapRows - 1) << shift;
   walk.PendingSkip = int64_t(height - 1 - walk.NextRow) * int64_t(rowBytes);
+  walk.Located = true;
+  for (int32_t k = 0; k < fileCount; ++k) {
+    if (PlatformSeekFile(files[k], firstRow, SeekFromStart) != firstRow) walk.Located = false;
+  }
   return true;
 }
 
 uint8_t* ReadNextShownRow(RowWalk& walk) {
   if (walk.NextRow < 0) return nullptr;
-  uint8_t* buffer = Viewer.ReadBuffer;
   for (int32_t k = 0; k < walk.FileCount; ++k) {
-    // One relative seek over the whole run of rows not shown: a view at 1/8 reads one row in
-    // eight and never touches the other seven.
-    if (walk.PendingSkip != 0) PlatformSeekFile(walk.Files[k], walk.PendingSkip, SeekFromCurrent);
-    uint8_t* row = buffer + size_t(k) * walk.RowBytes;
-    const uint32_t got = PlatformReadFile(walk.Files[k], row, walk.RowBytes);
-    // A file that ends early shows black there, not what an earlier row left in the buffer.
-    if (got < walk.RowBytes) std::memset(row + got, 0, walk.RowBytes - got);
+    uint8_t* row = walk.Rows + size_t(k) * walk.RowBytes;
+    uint32_t got = 0;
+    if (walk.Located) {
+      // One relative seek over the whole run of rows not shown: a view at 1/8 reads one row in
+      // eight and never touches the other seven.
+      if (walk.PendingSkip != 0) {
+        PlatformSeekFile(walk.Files[k], walk.PendingSkip, SeekFromCurrent);
+      }
+      got = PlatformReadFile(walk.Files[k], row, walk.RowBytes);
+    }
+    for (uint32_t i = got; i < walk.RowBytes; ++i) row[i] = walk.Missing->Bytes[i & 15];
   }
   uint8_t* destination =
       Viewer.FramePixels + size_t(walk.NextRow >> walk.Shift) * size_t(walk.Columns) * 4;

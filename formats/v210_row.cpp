@@ -22,16 +22,12 @@
 #include <emmintrin.h>
 #endif
 
-#include "colour/colour.h"
-#include "core/viewer_state.h"
+#include "formats/byte_order.h"
+#include "formats/row_walk.h"
 
 namespace {
 
 constexpr uint32_t kFieldMask = 0x3ff;
-
-uint32_t LittleEndian32(const uint8_t* b) {
-  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
 
 // A 10-bit-scale result to a byte: truncate toward zero, drop two bits, clamp. The shift keeps
 // the sign, and every negative value clamps to 0 whichever way it rounds.
@@ -43,10 +39,6 @@ int32_t ToByte(double v) {
 constexpr uint32_t PackWord(uint32_t low, uint32_t middle, uint32_t high) {
   return low | middle << 10 | high << 20;
 }
-
-// Narrow-range black: Y 64, Cb and Cr 512 (zero bytes would decode to dark green).
-constexpr uint32_t kBlackWords[4] = {PackWord(512, 64, 512), PackWord(64, 512, 64),
-                                     PackWord(512, 64, 512), PackWord(64, 512, 64)};
 
 #if defined(__SSE2__)
 // Lanes 0 and 1 from a, then lanes 2 and 3 from b, each chosen by kLanes as _MM_SHUFFLE has it.
@@ -157,12 +149,6 @@ void ConvertV210Pixel(int32_t y, int32_t cb, int32_t cr, PixelTriple& rgb) {
 
 namespace {
 
-inline void StorePixel(const PixelTriple& rgb, uint8_t* at) {
-  at[0] = uint8_t(rgb.B);
-  at[1] = uint8_t(rgb.G);
-  at[2] = uint8_t(rgb.R);
-}
-
 #if defined(__SSE2__)
 // The conversion a quarter at a time. Every coefficient divided by 4 is exact (a power of two),
 // and so is every product, sum and difference formed with them: each is exactly a quarter of
@@ -240,31 +226,29 @@ void ConvertTwo(__m128d luma, __m128d blueDiff, __m128d redDiff, __m128i& r, __m
 #endif
 
 // Shown columns k, k + 1, ... below `columns`, one pixel at a time: the definition itself.
-template <bool kWithOptions>
+template <bool kHdrToSdr, bool kBt709>
 void StorePlainColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t k,
                        int32_t columns, int32_t shift, uint8_t* out) {
   for (; k < columns; ++k, out += 4) {
     const int32_t x = k << shift;
     PixelTriple rgb;
     ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], rgb);
-    if (kWithOptions) ApplyColourOptions(rgb);
-    StorePixel(rgb, out);
+    StorePixel<kHdrToSdr, kBt709>(rgb, out);
   }
 }
 
-// Stores every 2^kShift-th column of a row `width` pixels wide into consecutive pixels. The
-// colour options stage is left out entirely when both options are off: the call per pixel would
-// cost more than the conversion.
-template <bool kWithOptions, int kShift>
-void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
+// Stores every 2^kShift-th column into consecutive pixels. With both options off the bytes go
+// out four pixels to a vector store; with an option on, each pixel goes through the stage.
+template <bool kHdrToSdr, bool kBt709, int kShift>
+void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   uint8_t* out) {
-  const int32_t columns = ((width - 1) >> kShift) + 1;
+  constexpr bool kWithOptions = kHdrToSdr || kBt709;
   int32_t k = 0;
 #if defined(__SSE2__)
-  // Four pixels at a time, two to a vector of doubles, while every sample the gather reads
-  // lies inside the row.
+  // Four pixels at a time, two to a vector of doubles; every sample the gather reads lies
+  // below column columns << kShift, inside the row.
   const __m128i fourthBytes = _mm_set1_epi32(int32_t(0xff000000u));
-  for (; ((k + 4) << kShift) <= width; k += 4, out += 16) {
+  for (; k + 4 <= columns; k += 4, out += 16) {
     const FourPixels p = GatherFour<kShift>(y, cb, cr, k);
     // Y - 64, Cb - 512 and Cr - 512 in integers: converted, the same doubles as Cb - 512.0.
     const __m128i luma = _mm_sub_epi32(p.y, _mm_set1_epi32(64));
@@ -285,9 +269,7 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
       alignas(16) uint8_t codes[16];
       _mm_store_si128(reinterpret_cast<__m128i*>(codes), bytes);
       for (int i = 0; i < 4; ++i) {
-        PixelTriple rgb{codes[8 + i], codes[4 + i], codes[i]};
-        ApplyColourOptions(rgb);
-        StorePixel(rgb, out + 4 * i);
+        StorePixel<kHdrToSdr, kBt709>({codes[8 + i], codes[4 + i], codes[i]}, out + 4 * i);
       }
     } else {
       // Two byte interleaves turn the four rows of four bytes into four pixels.
@@ -300,45 +282,44 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
     }
   }
 #endif
-  StorePlainColumns<kWithOptions>(y, cb, cr, k, columns, kShift, out);
-}
-
-template <bool kWithOptions>
-void StoreRow(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
-              int32_t scaleShift, uint8_t* out) {
-  switch (scaleShift) {
-    case 0:
-      return StoreColumns<kWithOptions, 0>(y, cb, cr, width, out);
-    case 1:
-      return StoreColumns<kWithOptions, 1>(y, cb, cr, width, out);
-    case 2:
-      return StoreColumns<kWithOptions, 2>(y, cb, cr, width, out);
-    case 3:
-      return StoreColumns<kWithOptions, 3>(y, cb, cr, width, out);
-    default:  // no display size has another
-      return StorePlainColumns<kWithOptions>(y, cb, cr, 0, ((width - 1) >> scaleShift) + 1,
-                                             scaleShift, out);
-  }
+  StorePlainColumns<kHdrToSdr, kBt709>(y, cb, cr, k, columns, kShift, out);
 }
 
 }  // namespace
 
-void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
+template <bool kHdrToSdr, bool kBt709>
+void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   int32_t scaleShift, uint8_t* bitmapRow) {
-  if (width <= 0) return;
-  // Nothing can toggle an option while a row is stored, so one look serves the whole row.
-  if (Viewer.HdrToSdr != 0 || Viewer.Bt709 != 0) {
-    StoreRow<true>(y, cb, cr, width, scaleShift, bitmapRow);
-  } else {
-    StoreRow<false>(y, cb, cr, width, scaleShift, bitmapRow);
+  switch (scaleShift) {
+    case 0:
+      return StoreColumns<kHdrToSdr, kBt709, 0>(y, cb, cr, columns, bitmapRow);
+    case 1:
+      return StoreColumns<kHdrToSdr, kBt709, 1>(y, cb, cr, columns, bitmapRow);
+    case 2:
+      return StoreColumns<kHdrToSdr, kBt709, 2>(y, cb, cr, columns, bitmapRow);
+    default:  // 3, the last display size
+      return StoreColumns<kHdrToSdr, kBt709, 3>(y, cb, cr, columns, bitmapRow);
   }
 }
+template void StoreV210Row<false, false>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
+                                         int32_t, uint8_t*);
+template void StoreV210Row<false, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
+                                        int32_t, uint8_t*);
+template void StoreV210Row<true, false>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
+                                        int32_t, uint8_t*);
+template void StoreV210Row<true, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
+                                       int32_t, uint8_t*);
 
-void FillV210Black(uint8_t* row, uint32_t from, uint32_t to) {
-  for (uint32_t i = from; i < to; ++i) {
-    row[i] = uint8_t(kBlackWords[(i >> 2) & 3] >> ((i & 3) * 8));
-  }
+// Narrow-range black, Y 64 and Cb, Cr 512, as a group's four words in file byte order (zero
+// bytes would decode to dark green).
+constexpr MissingRowBytes MakeV210Black() {
+  const uint32_t words[4] = {PackWord(512, 64, 512), PackWord(64, 512, 64), PackWord(512, 64, 512),
+                             PackWord(64, 512, 64)};
+  MissingRowBytes black{};
+  for (int i = 0; i < 16; ++i) black.Bytes[i] = uint8_t(words[i >> 2] >> ((i & 3) * 8));
+  return black;
 }
+const MissingRowBytes kV210BlackRowBytes = MakeV210Black();
 
 int64_t MovFrameOffset(uint64_t dataOffset, uint32_t sampleSize, int32_t index) {
   if (index < 0) return -1;

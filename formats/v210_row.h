@@ -1,10 +1,11 @@
 // One row of v210 video: its geometry, unpacking into sample planes, and conversion of the
-// shown columns into the bitmap. Used by the movie frame reader; exposed for its tests.
+// shown columns into the bitmap: the movie frame reader's row decoder.
 #pragma once
 
 #include <cstdint>
 
 #include "colour/colour.h"
+#include "formats/row_walk.h"
 
 // v210 packs six pixels into every 16-byte group, so a row holds whole groups. The planes are
 // padded to whole groups too, so that unpacking writes all twelve fields of every group with no
@@ -32,15 +33,15 @@ void UnpackV210Row(const uint8_t* row, const V210RowGeometry& geometry, uint16_t
 // BT.2020 narrow-range YCbCr (10-bit) to 8-bit RGB, before the colour options stage.
 void ConvertV210Pixel(int32_t y, int32_t cb, int32_t cr, PixelTriple& rgb);
 
-// Converts columns 0, 2^scaleShift, 2 * 2^scaleShift, ... below `width` through the colour
-// options stage and stores them as B, G, R into consecutive pixels of `bitmapRow`; the fourth
-// byte of each pixel is left alone. An odd column shares the chroma of the even one before it.
-void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t width,
+// Converts `columns` shown columns, 0, 2^scaleShift, 2 * 2^scaleShift, ..., through the colour
+// options stage built for the flags and stores them into consecutive pixels of `bitmapRow`. An
+// odd column shares the chroma of the even one before it.
+template <bool kHdrToSdr, bool kBt709>
+void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   int32_t scaleShift, uint8_t* bitmapRow);
 
-// Fills bytes [from, to) of a row with the v210 encoding of black, group-aligned as if the row
-// had been read whole: what a row shows where the file holds no bytes for it.
-void FillV210Black(uint8_t* row, uint32_t from, uint32_t to);
+// What a row shows where the file holds no bytes for it: v210 black, group by group.
+extern const MissingRowBytes kV210BlackRowBytes;
 
 // Byte offset of frame `index` of a movie, 64-bit; -1 when the frame cannot lie in any file
 // (a negative index, or a position past 2^63 - 1).

@@ -4,7 +4,6 @@
 // stands just before a dot: shot_0001.dpx ... shot_0100.dpx, or clip.0005.4K.r for the planes of
 // a planar frame. A movie is one file holding every frame.
 #include "sequence/sequence.h"
-#include "sequence/sequence_testing.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -52,16 +51,12 @@ void ClassifyExtension(const char* extension) {
   }
 }
 
-// Walks the pattern backwards from its end: cuts it at a double quote, classifies the extension
-// at the last dot, turns the digits before every dot into "?" and finds where the name begins.
-// A movie keeps its digits: scene01.mov and scene02.mov are two movies, not two frames.
+// Walks the pattern backwards from its end: classifies the extension at the last dot, turns the
+// digits before every dot into "?" and finds where the name begins. A movie keeps its digits:
+// scene01.mov and scene02.mov are two movies, not two frames.
 void BuildPattern(char* pattern) {
   int32_t i = int32_t(std::strlen(pattern)) - 1;
   while (i >= 0) {
-    if (pattern[i] == '"') {
-      pattern[i] = '\0';
-      Viewer.Path[i] = '\0';
-    }
     const char c = pattern[i];
     if (IsSeparator(c)) {
       Viewer.NamePart = i + 1;
@@ -90,8 +85,6 @@ void BuildPattern(char* pattern) {
 
 // Frame order: digit runs compared by value, so 999 comes before 1000 and 2 before 10, whatever
 // order the file system enumerates in; names equal by value fall back to their bytes.
-}  // namespace
-
 int CompareFrameNames(const char* a, const char* b) {
   const char* const aStart = a;
   const char* const bStart = b;
@@ -117,8 +110,6 @@ int CompareFrameNames(const char* a, const char* b) {
   return std::strcmp(aStart, bStart);
 }
 
-namespace {
-
 int CompareEntries(const void* a, const void* b) {
   return CompareFrameNames(static_cast<const char*>(a), static_cast<const char*>(b));
 }
@@ -132,14 +123,8 @@ constexpr int32_t kMaxListedFiles = 0x7FFFFFFF / kPathBufferSize;
 
 }  // namespace
 
-void (*BetweenScanPassesHook)() = nullptr;
-
 const char* FrameListEntry(int32_t k) {
   return Viewer.FrameList + size_t(k) * size_t(Stride());
-}
-
-int32_t FrameListLength() {
-  return Viewer.Kind == Mov ? (Viewer.FrameList ? 1 : 0) : Viewer.FrameCount;
 }
 
 int32_t ScanSequence() {
@@ -164,7 +149,6 @@ int32_t ScanSequence() {
     ++counted;
   } while (counted < kMaxListedFiles && PlatformFindNext(search, name));
   PlatformFindClose(search);
-  if (BetweenScanPassesHook != nullptr) BetweenScanPassesHook();
 
   PlatformFree(Viewer.FrameList);
   Viewer.FrameList = static_cast<char*>(PlatformAllocZeroed(size_t(counted) * size_t(longest + 1)));
@@ -228,21 +212,49 @@ int32_t LoadFrame() {
   }
 }
 
-void OpenSequence() {
+bool TakeOpenPath(const char* text) {
+  if (*text == '"') ++text;
+  size_t length = 0;
+  while (text[length] != '\0' && text[length] != '"') ++length;
+  if (length >= sizeof Viewer.Path) return false;
+  std::memcpy(Viewer.Path, text, length);
+  Viewer.Path[length] = '\0';
+  return true;
+}
+
+int32_t ShowFrame(bool& rebuilt) {
+  const int32_t widthBefore = Viewer.SourceWidth;
+  const int32_t heightBefore = Viewer.SourceHeight;
+  const int32_t result = LoadFrame();
+  // A frame of another size was only measured by its reader: the bitmap is brought to it when
+  // the shifted size changed, and the frame loaded again, now to be decoded. A new size that
+  // shifts to the same bitmap is loaded again too, or the frame would not be decoded at all.
+  rebuilt = FrameBufferNeedsRefit();
+  if (rebuilt) {
+    ResetFrameBuffer();
+  } else if (Viewer.SourceWidth == widthBefore && Viewer.SourceHeight == heightBefore) {
+    return result;
+  }
+  return LoadFrame();
+}
+
+bool OpenSequence() {
+  bool rebuilt = false;
   if (ScanSequence() != 0) {
     FailOpen(kCantOpenMessage);
-  } else if (LoadFrame() != 0) {
+  } else if (ShowFrame(rebuilt) != 0) {
     FailOpen(kInvalidImageMessage);
   }
   Viewer.PlaybackStep = 0;
+  return rebuilt;
 }
 
-int32_t ReloadAtSourceSize(int32_t widthBefore, int32_t heightBefore, bool* rebuilt) {
-  const AfterOpen next = DecideAfterOpen(widthBefore, heightBefore);
-  if (rebuilt != nullptr) *rebuilt = next == AfterOpen::Refit;
-  if (next == AfterOpen::Repaint) return 0;
-  if (next == AfterOpen::Refit) ResetFrameBuffer();
-  return LoadFrame();
+bool OpenPath(const char* text) {
+  if (!TakeOpenPath(text)) {
+    FailOpen(kCantOpenMessage);
+    return false;
+  }
+  return OpenSequence();
 }
 
 void FailOpen(const char* message) {

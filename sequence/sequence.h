@@ -7,6 +7,11 @@
 constexpr const char* kCantOpenMessage = "Can't open file!";
 constexpr const char* kInvalidImageMessage = "Invalid image file!";
 
+// Puts a path as the command line, a drop or the open dialog gives it into the path buffer: a
+// leading double quote is skipped and the next one ends the path. False, the path buffer
+// unchanged, when the path does not fit it: a name cut short could open some other file.
+bool TakeOpenPath(const char* text);
+
 // Classifies the path, lists the matching files of its folder into the FrameList (sorted by
 // frame number) and finds the opened file in it. 0, or -1 when nothing matches.
 int32_t ScanSequence();
@@ -15,21 +20,21 @@ int32_t ScanSequence();
 // The frame reader result: 0 (decoded, or a new source size recorded) or -1.
 int32_t LoadFrame();
 
-// ScanSequence then LoadFrame, with the error box on failure; always stops playback.
-void OpenSequence();
+// LoadFrame, and when the frame turned out to be of another size, the rest of the size
+// handshake: the bitmap rebuilt when the shifted size changed, and the frame loaded again. The
+// result of the last load; `rebuilt` tells the shell to fit its window to the new bitmap.
+int32_t ShowFrame(bool& rebuilt);
 
-// After a load that may have met a frame of another size (the source size before it given):
-// rebuilds the bitmap and loads again when the shifted size changed, loads again when only the
-// source size changed, so the frame is always decoded. Returns the result of the last load (0
-// when none was needed) and tells in *rebuilt whether the bitmap was rebuilt, for the shell to
-// fit its window.
-int32_t ReloadAtSourceSize(int32_t widthBefore, int32_t heightBefore, bool* rebuilt);
+// ScanSequence then ShowFrame, with the error box on failure; always stops playback. True when
+// the bitmap was rebuilt.
+bool OpenSequence();
+
+// TakeOpenPath then OpenSequence; a path too long for the buffer fails as a file that cannot be
+// opened. True when the bitmap was rebuilt.
+bool OpenPath(const char* text);
 
 // Tells the user an open failed and leaves the sequence empty, playback stopped.
 void FailOpen(const char* message);
 
 // Entry k of the FrameList (no bounds check beyond the caller's).
 const char* FrameListEntry(int32_t k);
-
-// How many names the FrameList holds: the frame count, or 1 for a movie.
-int32_t FrameListLength();

@@ -133,18 +133,12 @@ const char* OpenLikeTheViewer(const Options& options) {
   Viewer.HdrToSdr = options.HdrToSdr ? 1 : 0;
   ResetFrameBuffer();
 
-  if (std::strlen(options.Input) >= sizeof Viewer.Path) return kCantOpenMessage;
-  std::strcpy(Viewer.Path, options.Input);
-  if (ScanSequence() != 0) return kCantOpenMessage;
+  if (!TakeOpenPath(options.Input) || ScanSequence() != 0) return kCantOpenMessage;
   if (options.HaveFrame) Viewer.CurrentFrame = options.Frame;
   if (options.List) PrintFrameList();
   if (options.Output == nullptr) return nullptr;
-
-  const int32_t widthBefore = Viewer.SourceWidth;
-  const int32_t heightBefore = Viewer.SourceHeight;
-  if (LoadFrame() != 0 || ReloadAtSourceSize(widthBefore, heightBefore, nullptr) != 0) {
-    return kInvalidImageMessage;
-  }
+  bool rebuilt = false;
+  if (ShowFrame(rebuilt) != 0) return kInvalidImageMessage;
   return nullptr;
 }
 

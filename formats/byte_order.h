@@ -1,0 +1,13 @@
+// Multi-byte fields as the file layouts store them: DPX and QuickTime fields big-endian, v210
+// words little-endian.
+#pragma once
+
+#include <cstdint>
+
+inline uint32_t BigEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+inline uint32_t LittleEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
