@@ -71,31 +71,32 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
   switch (message) {
     case WM_CREATE:
       OnCreate(hwnd, reinterpret_cast<const CREATESTRUCTA*>(lParam));
-      return 0;
+      break;
     case WM_SIZE:
       OnSize(wParam, lParam);
-      return 0;
+      break;
     case WM_PAINT:
       OnPaint(hwnd);
-      return 0;
+      break;
     case WM_DESTROY:
       PostQuitMessage(0);
-      return 0;
+      break;
     case WM_COMMAND:
       OnCommand(hwnd, wParam);
-      return 0;
+      break;
     case WM_DROPFILES:
       OnDropFiles(hwnd, reinterpret_cast<HDROP>(wParam));
-      return 0;
+      break;
     case WM_KEYDOWN:
       OnKeyDown(hwnd, wParam);
-      return 0;
+      break;
     case WM_TIMER:
       OnTimer(hwnd);
-      return 0;
+      break;
     default:
       return DefWindowProcA(hwnd, message, wParam, lParam);
   }
+  return 0;  // every message handled here
 }
 
 void FitWindowToFrameBuffer(HWND hwnd) {

@@ -82,13 +82,8 @@ int32_t ReadOpenDpx(PlatformFile file) {
   }
 
   // An offset past the end of the file is not refused: every row then reads as black.
-  RowWalk walk;
-  if (!BeginRowWalk(walk, &file, 1, header.ImageOffset, header.Width * kBytesPerPixel,
-                    Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes)) {
-    return -1;
-  }
-  DecodeShownRows<DpxRow>(walk);
-  return 0;
+  return DecodeFrame<DpxRow>(&file, 1, header.ImageOffset, header.Width * kBytesPerPixel,
+                             Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes);
 }
 
 }  // namespace

@@ -54,17 +54,6 @@ struct PlanarRow {
   }
 };
 
-// The three planes in step, each row read into the ReadBuffer as R, G, B, one after another.
-int32_t DecodePlanes(const PlatformFile* planes) {
-  RowWalk walk;
-  if (!BeginRowWalk(walk, planes, kPlaneCount, 0, uint32_t(Viewer.SourceWidth) * kBytesPerSample,
-                    Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes)) {
-    return -1;
-  }
-  DecodeShownRows<PlanarRow>(walk);
-  return 0;
-}
-
 }  // namespace
 
 int32_t ReadRgbPlanesFrame() {
@@ -94,7 +83,10 @@ int32_t ReadRgbPlanesFrame() {
       return -1;
     }
   }
-  const int32_t result = DecodePlanes(planes);
+  // The three planes in step, each row read into the ReadBuffer as R, G, B, one after another.
+  const int32_t result =
+      DecodeFrame<PlanarRow>(planes, kPlaneCount, 0, uint32_t(Viewer.SourceWidth) * kBytesPerSample,
+                             Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes);
   for (PlatformFile plane : planes) PlatformCloseFile(plane);
   return result;
 }

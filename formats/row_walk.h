@@ -76,18 +76,27 @@ inline void StorePixel(PixelTriple triple, uint8_t* at) {
   at[2] = uint8_t(triple.R);
 }
 
-// Runs the walk to its end, each shown row through RowDecoder<kHdrToSdr, kBt709>::Decode(walk,
-// bitmapRow), chosen here once for the frame: nothing can toggle an option while a frame
-// decodes, and a decoder built for the combination leaves out the flag tests per pixel.
+// Decodes the current frame: a walk begun as BeginRowWalk has it, every shown row through
+// RowDecoder<kHdrToSdr, kBt709>::Decode(walk, bitmapRow). The decoder is chosen here, once for
+// the frame: nothing can toggle an option while a frame decodes, and one built for the
+// combination leaves out the flag tests per pixel. 0, or -1 when the bitmap cannot take the
+// frame.
 template <template <bool, bool> class RowDecoder>
-void DecodeShownRows(RowWalk& walk) {
+int32_t DecodeFrame(const PlatformFile* files, int32_t fileCount, int64_t firstRow,
+                    uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
+                    const MissingRowBytes& missing) {
+  RowWalk walk;
+  if (!BeginRowWalk(walk, files, fileCount, firstRow, rowBytes, rowBuffer, bufferBytes, missing)) {
+    return -1;
+  }
   const auto run = [&walk](auto decode) {
     while (uint8_t* bitmapRow = ReadNextShownRow(walk)) decode(walk, bitmapRow);
+    return 0;
   };
   if (Viewer.Bt709 != 0) {
     if (Viewer.HdrToSdr != 0) return run(RowDecoder<true, true>::Decode);
     return run(RowDecoder<false, true>::Decode);
   }
   if (Viewer.HdrToSdr != 0) return run(RowDecoder<true, false>::Decode);
-  run(RowDecoder<false, false>::Decode);
+  return run(RowDecoder<false, false>::Decode);
 }

@@ -81,11 +81,9 @@ int32_t ReadMovFrame() {
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return -1;
   // A frame past the last sample or a file cut short shows black where bytes are missing.
-  RowWalk walk;
-  const bool fits =
-      BeginRowWalk(walk, &file, 1, frameStart, uint32_t(GetV210RowGeometry(size->width).stride),
-                   Viewer.MovRowBuffer, kMovRowBufferSize, kV210BlackRowBytes);
-  if (fits) DecodeShownRows<V210Row>(walk);
+  const int32_t result =
+      DecodeFrame<V210Row>(&file, 1, frameStart, uint32_t(GetV210RowGeometry(size->width).stride),
+                           Viewer.MovRowBuffer, kMovRowBufferSize, kV210BlackRowBytes);
   PlatformCloseFile(file);
-  return fits ? 0 : -1;
+  return result;
 }

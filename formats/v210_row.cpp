@@ -117,22 +117,15 @@ void UnpackV210Row(const uint8_t* row, const V210RowGeometry& geometry, uint16_t
   }
 #endif
   for (; g < geometry.groups; ++g, row += 16, y += 6, cb += 3, cr += 3) {
-    const uint32_t w0 = LittleEndian32(row);
-    const uint32_t w1 = LittleEndian32(row + 4);
-    const uint32_t w2 = LittleEndian32(row + 8);
-    const uint32_t w3 = LittleEndian32(row + 12);
-    cb[0] = uint16_t(w0 & kFieldMask);
-    y[0] = uint16_t(w0 >> 10 & kFieldMask);
-    cr[0] = uint16_t(w0 >> 20 & kFieldMask);
-    y[1] = uint16_t(w1 & kFieldMask);
-    cb[1] = uint16_t(w1 >> 10 & kFieldMask);
-    y[2] = uint16_t(w1 >> 20 & kFieldMask);
-    cr[1] = uint16_t(w2 & kFieldMask);
-    y[3] = uint16_t(w2 >> 10 & kFieldMask);
-    cb[2] = uint16_t(w2 >> 20 & kFieldMask);
-    y[4] = uint16_t(w3 & kFieldMask);
-    cr[2] = uint16_t(w3 >> 10 & kFieldMask);
-    y[5] = uint16_t(w3 >> 20 & kFieldMask);
+    const uint32_t words[4] = {LittleEndian32(row), LittleEndian32(row + 4),
+                               LittleEndian32(row + 8), LittleEndian32(row + 12)};
+    // Field k of the group: word k / 3, bits 10 * (k % 3) up, in the order of the table above.
+    const auto field = [&words](int k) {
+      return uint16_t(words[k / 3] >> (10 * (k % 3)) & kFieldMask);
+    };
+    cb[0] = field(0), y[0] = field(1), cr[0] = field(2), y[1] = field(3);
+    cb[1] = field(4), y[2] = field(5), cr[1] = field(6), y[3] = field(7);
+    cb[2] = field(8), y[4] = field(9), cr[2] = field(10), y[5] = field(11);
   }
 }
 
