@@ -4,6 +4,19 @@
 
 const MissingRowBytes kZeroRowBytes = {};
 
+namespace {
+
+// Bytes [from, to) of a row from the 16-byte pattern that repeats from the row's start; whole
+// blocks in one store each, as a row cut short early is mostly filled.
+void FillMissing(uint8_t* row, uint32_t from, uint32_t to, const uint8_t* pattern) {
+  uint32_t i = from;
+  for (; i < to && (i & 15) != 0; ++i) row[i] = pattern[i & 15];
+  for (; i + 16 <= to; i += 16) std::memcpy(row + i, pattern, 16);
+  for (; i < to; ++i) row[i] = pattern[i & 15];
+}
+
+}  // namespace
+
 bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, int64_t firstRow,
                   uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
                   const MissingRowBytes& missing) {
@@ -57,7 +70,7 @@ uint8_t* ReadNextShownRow(RowWalk& walk) {
       }
       got = PlatformReadFile(walk.Files[k], row, walk.RowBytes);
     }
-    for (uint32_t i = got; i < walk.RowBytes; ++i) row[i] = walk.Missing->Bytes[i & 15];
+    FillMissing(row, got, walk.RowBytes, walk.Missing->Bytes);
   }
   uint8_t* destination =
       Viewer.FramePixels + size_t(walk.NextRow >> walk.Shift) * size_t(walk.Columns) * 4;
