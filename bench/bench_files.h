@@ -20,19 +20,9 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "tools/testpattern/row_file.h"
 
 constexpr const char* kBenchFolder = "zelkora-bench-files";
-
-inline void StoreBigEndian16(uint8_t* at, uint32_t v) {
-  at[0] = uint8_t(v >> 8);
-  at[1] = uint8_t(v);
-}
-inline void StoreBigEndian32(uint8_t* at, uint32_t v) {
-  at[0] = uint8_t(v >> 24);
-  at[1] = uint8_t(v >> 16);
-  at[2] = uint8_t(v >> 8);
-  at[3] = uint8_t(v);
-}
 
 // Reads the whole file once and throws the bytes away: afterwards it sits in the page cache.
 inline void WarmPageCache(const std::string& path) {
@@ -42,41 +32,49 @@ inline void WarmPageCache(const std::string& path) {
   }
 }
 
-// The path of name in the bench folder. Unless a file of exactly size bytes is already there,
-// writes it: the header bytes, then rowCount rows, each filled by fillRow(row, bytes) into a
-// buffer of rowBytes. Then warms the page cache with it.
-template <typename FillRow>
-std::string WriteBenchFile(const std::string& name, const std::vector<uint8_t>& header,
-                           uint32_t rowCount, size_t rowBytes, FillRow fillRow) {
+// The path of name in the bench folder, where the file is written unless a file of its size is
+// already there. Then warms the page cache with it.
+inline std::string BenchFile(const std::string& name, const RowFile& file) {
   std::filesystem::create_directories(kBenchFolder);
   const std::string path = (std::filesystem::path(kBenchFolder) / name).string();
-  const uint64_t size = header.size() + uint64_t(rowCount) * rowBytes;
   std::error_code error;
-  if (std::filesystem::file_size(path, error) != size || error) {
-    std::fprintf(stderr, "writing %s (%llu bytes)\n", path.c_str(), (unsigned long long)size);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
-    std::vector<uint8_t> row(rowBytes);
-    for (uint32_t r = 0; r < rowCount; ++r) {
-      fillRow(r, row.data());
-      out.write(reinterpret_cast<const char*>(row.data()), std::streamsize(rowBytes));
-    }
+  if (std::filesystem::file_size(path, error) != file.Size() || error) {
+    std::fprintf(stderr, "writing %s (%llu bytes)\n", path.c_str(),
+                 (unsigned long long)file.Size());
+    WriteRowFile(path, file);
   }
   WarmPageCache(path);
   return path;
 }
 
-// The state a load finds after the size handshake: colour tables built, the bitmap sized for
-// width x height at shift, both colour options on or off, the path naming the file.
-inline void SetUpViewer(int32_t width, int32_t height, int32_t shift, bool options,
-                        const std::string& path) {
+// Frame sizes by the K of the benchmark arguments: 4 or 8.
+inline int32_t BenchWidth(int64_t k) {
+  return k == 8 ? 7680 : 3840;
+}
+inline int32_t BenchHeight(int64_t k) {
+  return k == 8 ? 4320 : 2160;
+}
+
+// A narrow-range code (64 to 940) for any number: frames of these use every code.
+inline uint16_t BenchCode(uint64_t v) {
+  return uint16_t(64 + v % 877);
+}
+
+// The options of the colour stage, both on or both off.
+inline void SetOptions(bool on) {
+  Viewer.HdrToSdr = on ? 1 : 0;
+  Viewer.Bt709 = on ? 1 : 0;
+}
+
+// The state a load finds after the size handshake: colour tables built, the bitmap sized for the
+// 4K or 8K frame at shift, both colour options on or off, the path naming the file.
+inline void SetUpViewer(int64_t k, int32_t shift, bool options, const std::string& path) {
   ResetViewerState();
   BuildColourTables();
-  Viewer.SourceWidth = width;
-  Viewer.SourceHeight = height;
+  Viewer.SourceWidth = BenchWidth(k);
+  Viewer.SourceHeight = BenchHeight(k);
   Viewer.ScaleShift = shift;
-  Viewer.HdrToSdr = options ? 1 : 0;
-  Viewer.Bt709 = options ? 1 : 0;
+  SetOptions(options);
   ResetFrameBuffer();
   path.copy(Viewer.Path, sizeof Viewer.Path - 1);
   Viewer.Path[path.size() < sizeof Viewer.Path ? path.size() : sizeof Viewer.Path - 1] = '\0';

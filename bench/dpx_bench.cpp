@@ -13,51 +13,27 @@
 #include "formats/dpx_reader.h"
 #include "formats/row_walk.h"
 #include "platform/file.h"
+#include "tools/testpattern/dpx_file.h"
 
 namespace {
 
-constexpr uint32_t kImageOffset = 2048;
-
-// A header complete enough for other DPX readers too (the external comparison decodes the same
-// file): version, sizes of the header parts, no encryption, one image element of 16-bit RGB,
-// descriptor 50, unpacked, unencoded.
-std::vector<uint8_t> DpxBenchHeader(uint32_t width, uint32_t height) {
-  std::vector<uint8_t> h(kImageOffset, 0);
-  StoreBigEndian32(&h[0], 0x53445058);  // "SDPX"
-  StoreBigEndian32(&h[4], kImageOffset);
-  h[8] = 'V', h[9] = '2', h[10] = '.', h[11] = '0';
-  StoreBigEndian32(&h[16], kImageOffset + width * height * 6);  // file size
-  StoreBigEndian32(&h[20], 1);                                  // ditto key: new frame
-  StoreBigEndian32(&h[24], 1664);                               // generic header size
-  StoreBigEndian32(&h[28], 384);                                // industry header size
-  StoreBigEndian32(&h[660], 0xFFFFFFFF);                        // not encrypted
-  StoreBigEndian16(&h[770], 1);                                 // one image element
-  StoreBigEndian32(&h[772], width);
-  StoreBigEndian32(&h[776], height);
-  StoreBigEndian32(&h[792], 1023);  // reference high code
-  h[800] = 50;                      // descriptor: R, G, B
-  h[801] = 2;                       // transfer: linear
-  h[802] = 2;                       // colorimetric: linear
-  h[803] = 16;                      // bits per sample
-  StoreBigEndian32(&h[808], kImageOffset);
-  return h;
-}
-
-// A frame with every code in use, so table lookups do not all hit one cache line.
+// A frame with every code in use, so table lookups do not all hit one cache line. The header is
+// complete enough for other DPX readers too: the external comparison decodes the same file.
 std::string DpxBenchFile(int32_t k) {
-  const uint32_t width = k == 8 ? 7680 : 3840;
-  const uint32_t height = k == 8 ? 4320 : 2160;
-  return WriteBenchFile("bench" + std::to_string(k) + "K.dpx", DpxBenchHeader(width, height),
-                        height, size_t(width) * 6, [width](uint32_t row, uint8_t* bytes) {
-                          for (uint32_t x = 0; x < width; ++x) {
-                            const uint32_t r = 64 + (x + row) % 877;
-                            const uint32_t g = 64 + (x * 3 + row * 5) % 877;
-                            const uint32_t b = 64 + (x * 7 + row * 2) % 877;
-                            StoreBigEndian16(bytes + x * 6, r << 6);
-                            StoreBigEndian16(bytes + x * 6 + 2, g << 6);
-                            StoreBigEndian16(bytes + x * 6 + 4, b << 6);
-                          }
-                        });
+  const int32_t width = BenchWidth(k), height = BenchHeight(k);
+  std::vector<Rgb10> pixels(size_t(width), Rgb10{});
+  auto fill = [width, pixels](uint64_t row, uint8_t* out) mutable {
+    for (int32_t x = 0; x < width; ++x) {
+      pixels[x] = {BenchCode(x + row), BenchCode(x * 3 + row * 5), BenchCode(x * 7 + row * 2)};
+    }
+    PutDpxRow(pixels.data(), width, out);
+  };
+  return BenchFile("bench" + std::to_string(k) + "K.dpx",
+                   {DpxHeader(uint32_t(width), uint32_t(height)),
+                    uint64_t(height),
+                    size_t(width) * kDpxBytesPerPixel,
+                    fill,
+                    {}});
 }
 
 // ReadDpxFrame without the decode: what reading the frame costs at the least.
@@ -71,7 +47,7 @@ int32_t ReadDpxRowsOnly() {
   RowWalk walk;
   int32_t rows = -1;
   if (BeginRowWalk(walk, &file, 1, 6)) {
-    PlatformSeekFile(file, kImageOffset, SeekFromStart);
+    PlatformSeekFile(file, kDpxImageOffset, SeekFromStart);
     rows = 0;
     while (ReadNextShownRow(walk) != nullptr) ++rows;
   }
@@ -82,12 +58,7 @@ int32_t ReadDpxRowsOnly() {
 void SetUpDpx(benchmark::State& state, bool options) {
   const int32_t k = int32_t(state.range(0));
   const std::string path = DpxBenchFile(k);
-  SetUpViewer(k == 8 ? 7680 : 3840, k == 8 ? 4320 : 2160, int32_t(state.range(1)), options, path);
-}
-
-void SetOptions(bool on) {
-  Viewer.HdrToSdr = on ? 1 : 0;
-  Viewer.Bt709 = on ? 1 : 0;
+  SetUpViewer(k, int32_t(state.range(1)), options, path);
 }
 
 void BM_DpxFrame(benchmark::State& state) {

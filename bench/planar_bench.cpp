@@ -13,28 +13,30 @@
 #include "formats/rgb_planes_reader.h"
 #include "formats/row_walk.h"
 #include "platform/file.h"
+#include "tools/testpattern/planar_file.h"
 
 namespace {
 
 constexpr char kPlaneLetters[] = {'r', 'g', 'b'};
 
 // A frame with every code in use, so table lookups do not all hit one cache line, and junk in
-// the top four bits of every other word. Returns the path of the "r" plane.
+// the top four bits of some words. Returns the path of the "r" plane.
 std::string PlanarBenchFiles(int32_t k) {
-  const uint32_t width = k == 8 ? 7680 : 3840;
-  const uint32_t height = k == 8 ? 4320 : 2160;
-  const std::string stem = "bench" + std::to_string(k) + "K.";
+  const int32_t width = BenchWidth(k), height = BenchHeight(k);
   std::string path;
-  for (uint32_t plane = 0; plane < 3; ++plane) {
-    path = WriteBenchFile(stem + kPlaneLetters[plane], {}, height, size_t(width) * 2,
-                          [width, plane](uint32_t row, uint8_t* bytes) {
-                            for (uint32_t x = 0; x < width; ++x) {
-                              const uint32_t code = 64 + (x * (2 * plane + 1) + row * 3) % 877;
-                              StoreBigEndian16(bytes + x * 2, (x & 1) << 15 | code << 2);
-                            }
-                          });
+  for (int32_t plane = 2; plane >= 0; --plane) {  // r last: path names it
+    std::vector<Rgb10> pixels(size_t(width), Rgb10{});
+    auto fill = [width, plane, pixels](uint64_t row, uint8_t* out) mutable {
+      for (int32_t x = 0; x < width; ++x) {
+        pixels[x] = {BenchCode(x + row * 3), BenchCode(x * 3 + row * 3),
+                     BenchCode(x * 5 + row * 3)};
+      }
+      PutPlanarRow(pixels.data(), width, int32_t(row), plane, out);
+    };
+    path = BenchFile("bench" + std::to_string(k) + "K." + kPlaneLetters[plane],
+                     {{}, uint64_t(height), size_t(width) * kPlanarBytesPerSample, fill, {}});
   }
-  return path.substr(0, path.size() - 1) + 'r';
+  return path;
 }
 
 // ReadRgbPlanesFrame without the decode: what reading the frame costs at the least.
@@ -60,7 +62,7 @@ int32_t ReadPlanarRowsOnly() {
 void SetUpPlanar(benchmark::State& state, bool options) {
   const int32_t k = int32_t(state.range(0));
   const std::string path = PlanarBenchFiles(k);
-  SetUpViewer(k == 8 ? 7680 : 3840, k == 8 ? 4320 : 2160, int32_t(state.range(1)), options, path);
+  SetUpViewer(k, int32_t(state.range(1)), options, path);
 }
 
 void BM_PlanarFrame(benchmark::State& state) {

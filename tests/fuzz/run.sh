@@ -26,7 +26,7 @@ if ! CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebIn
   cat "$BUILD.configure.log"
   exit 1
 fi
-cmake --build "$BUILD" --target fuzz_targets -j 2 || exit 1
+cmake --build "$BUILD" --target fuzz_targets zelkora-testpattern -j 2 || exit 1
 
 # The files each run writes go to RAM when there is some, in a folder of this run alone.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
@@ -38,8 +38,8 @@ trap 'rm -rf "$SCRATCH"' EXIT
 export ZELKORA_FUZZ_DIR=$SCRATCH
 
 log "writing the seeds"
-python3 tests/fuzz/make_seeds.py "$BUILD/seeds" --testpattern build/native/tools/zelkora-testpattern ||
-  exit 1
+rm -rf "$BUILD/seeds"
+"$BUILD/tools/zelkora-testpattern" --seeds "$BUILD/seeds" || exit 1
 mkdir -p "$BUILD/findings"
 
 failed=0

@@ -23,7 +23,7 @@
 #include "core/viewer_state.h"
 #include "sequence/sequence.h"
 #include "tests/unit/error_box_capture.h"
-#include "tests/unit/atom_builders.h"
+#include "tools/testpattern/atoms.h"
 #include "tests/unit/test_files.h"
 
 namespace {
@@ -268,14 +268,15 @@ Bytes DeepMoov(uint32_t count) {
   const Bytes stsz = Stsz(k4kSampleSize, count);
   Bytes nest;
   for (uint32_t i = 0; i < kDepth; ++i) {
-    const Bytes header = Header(uint32_t(8 * (kDepth - i) + stsz.size()), i % 2 ? "trak" : "moov");
+    const Bytes header =
+        AtomHeader(uint32_t(8 * (kDepth - i) + stsz.size()), i % 2 ? "trak" : "moov");
     nest.insert(nest.end(), header.begin(), header.end());
   }
   return Join({nest, stsz});
 }
 
 const Bytes kFtyp = Atom("ftyp", Bytes{'q', 't', ' ', ' ', 0, 0, 2, 0, 'q', 't', ' ', ' '});
-const Bytes kWide = Header(8, "wide");
+const Bytes kWide = AtomHeader(8, "wide");
 
 // v210 grey rows: Y 502, Cb and Cr 512 in every group.
 Bytes GreyV210Rows(uint32_t rows) {
@@ -304,9 +305,9 @@ struct Movie {
 std::string WriteMovie(const TestDir& dir, const std::string& name, const Movie& m) {
   const uint64_t payload = uint64_t(m.frames) * k4kSampleSize;
   Bytes mdatHeader;
-  if (m.mdat == Mdat::Right) mdatHeader = Header(uint32_t(8 + payload), "mdat");
-  if (m.mdat == Mdat::Extended) mdatHeader = ExtendedHeader(16 + payload, "mdat");
-  if (m.mdat == Mdat::SizeField) mdatHeader = Header(m.sizeField, "mdat");
+  if (m.mdat == Mdat::Right) mdatHeader = AtomHeader(uint32_t(8 + payload), "mdat");
+  if (m.mdat == Mdat::Extended) mdatHeader = ExtendedAtomHeader(16 + payload, "mdat");
+  if (m.mdat == Mdat::SizeField) mdatHeader = AtomHeader(m.sizeField, "mdat");
   const uint64_t dataAt = m.head.size() + mdatHeader.size();
   const uint64_t tailAt = dataAt + payload;
   std::vector<Piece> pieces = {{0, m.head}, {m.head.size(), mdatHeader}};
@@ -340,7 +341,9 @@ std::vector<MovCase> MovCases() {
   const Bytes headMoov = Join({head, moov2});
   const uint64_t firstRow = headMoov.size() + 8;  // of a movie laid out for streaming
   auto before = [&](const Bytes& atom) { return Join({head, atom}); };
-  auto extended = [&](uint64_t size) { return Join({ExtendedHeader(size, "free"), Bytes(16)}); };
+  auto extended = [&](uint64_t size) {
+    return Join({ExtendedAtomHeader(size, "free"), Bytes(16)});
+  };
   const Mdat right = Mdat::Right;
   return {
       {"mdat before moov", {head, 2, moov2}, kNoMessage, Picture::Decoded},
@@ -371,7 +374,7 @@ std::vector<MovCase> MovCases() {
        Picture::Unchanged},
       // Atom sizes that lead nowhere end the walk; it never moves backwards.
       {"size 0 before the movie",
-       {before(Header(0, "free")), 1, moov2},
+       {before(AtomHeader(0, "free")), 1, moov2},
        kInvalid,
        Picture::Unchanged},
       {"size 1, extended size 0", {before(extended(0)), 1, moov2}, kInvalid, Picture::Unchanged},
@@ -381,18 +384,18 @@ std::vector<MovCase> MovCases() {
        {before(extended(UINT64_MAX)), 1, moov2},
        kInvalid,
        Picture::Unchanged},
-      {"size 2", {before(Header(2, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
-      {"size 3", {before(Header(3, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
-      {"size 4", {before(Header(4, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
-      {"size 5", {before(Header(5, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
-      {"size 6", {before(Header(6, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
-      {"size 7", {before(Header(7, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
+      {"size 2", {before(AtomHeader(2, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
+      {"size 3", {before(AtomHeader(3, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
+      {"size 4", {before(AtomHeader(4, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
+      {"size 5", {before(AtomHeader(5, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
+      {"size 6", {before(AtomHeader(6, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
+      {"size 7", {before(AtomHeader(7, "free")), 1, moov2}, kInvalid, Picture::Unchanged},
       {"size 2^31: a skip past the end",
-       {before(Header(0x80000000, "free")), 1, moov2},
+       {before(AtomHeader(0x80000000, "free")), 1, moov2},
        kInvalid,
        Picture::Unchanged},
       {"size 0xFFFFFFFF",
-       {before(Header(0xFFFFFFFF, "free")), 1, moov2},
+       {before(AtomHeader(0xFFFFFFFF, "free")), 1, moov2},
        kInvalid,
        Picture::Unchanged},
       {"mdat running past the end",

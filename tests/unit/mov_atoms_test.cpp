@@ -9,14 +9,10 @@
 #include <string>
 
 #include "core/viewer_state.h"
-#include "tests/unit/atom_builders.h"
+#include "tools/testpattern/atoms.h"
 #include "tests/unit/test_files.h"
 
 namespace {
-
-Bytes ExtendedAtom(const char* type, const Bytes& payload) {
-  return Join({ExtendedHeader(16 + payload.size(), type), payload});
-}
 
 // Version and flags, sample size, sample count, and a table of sizes when the size is 0.
 Bytes Stsz(uint32_t sampleSize, uint32_t count) {
@@ -186,7 +182,7 @@ TEST_F(MovAtomsTest, MovieWrittenForStreamingFindsMediaDataAfterTheTable) {
        Join({kFtyp, moovTable, Atom("mdat", kMedia)}), 3, afterMoovTable + 8},
       {"extended mdat", Join({kFtyp, moov, ExtendedAtom("mdat", kMedia)}), 3, afterMoov + 16},
       {"mdat running to the end of the file (size 0)",
-       Join({kFtyp, moov, Header(0, "mdat"), kMedia}), 3, afterMoov + 8},
+       Join({kFtyp, moov, AtomHeader(0, "mdat"), kMedia}), 3, afterMoov + 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -210,13 +206,13 @@ TEST_F(MovAtomsTest, SizesThatLeadNowhereEndTheWalk) {
     Bytes atom;  // stands before a complete movie, which is therefore never reached
   };
   const Case cases[] = {
-      {"size 0: runs to the end of the file", Header(0, "free")},
-      {"size 2", Header(2, "free")},
-      {"size 7", Header(7, "free")},
-      {"extended size 15", ExtendedHeader(15, "free")},
-      {"extended size 0", ExtendedHeader(0, "free")},
-      {"media data of size 0 before the table", Header(0, "mdat")},
-      {"media data of size 5", Header(5, "mdat")},
+      {"size 0: runs to the end of the file", AtomHeader(0, "free")},
+      {"size 2", AtomHeader(2, "free")},
+      {"size 7", AtomHeader(7, "free")},
+      {"extended size 15", ExtendedAtomHeader(15, "free")},
+      {"extended size 0", ExtendedAtomHeader(0, "free")},
+      {"media data of size 0 before the table", AtomHeader(0, "mdat")},
+      {"media data of size 5", AtomHeader(5, "mdat")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -234,12 +230,12 @@ TEST_F(MovAtomsTest, HugeSizesSkipForwardAndEnd) {
     Bytes atom;
   };
   const Case cases[] = {
-      {"32-bit size 2^31: a forward skip past the end", Header(0x80000000u, "free")},
-      {"32-bit size 2^32 - 1", Header(0xffffffffu, "free")},
+      {"32-bit size 2^31: a forward skip past the end", AtomHeader(0x80000000u, "free")},
+      {"32-bit size 2^32 - 1", AtomHeader(0xffffffffu, "free")},
       {"extended size 2^64 - 1 must not wrap to a backwards skip",
-       ExtendedHeader(~uint64_t(0), "free")},
-      {"extended size 2^63 + 16", ExtendedHeader((uint64_t(1) << 63) + 16, "free")},
-      {"media data of extended size 2^64 - 1", ExtendedHeader(~uint64_t(0), "mdat")},
+       ExtendedAtomHeader(~uint64_t(0), "free")},
+      {"extended size 2^63 + 16", ExtendedAtomHeader((uint64_t(1) << 63) + 16, "free")},
+      {"media data of extended size 2^64 - 1", ExtendedAtomHeader(~uint64_t(0), "mdat")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -254,7 +250,7 @@ TEST_F(MovAtomsTest, SizeAboveTwoGigabytesIsAForwardSkip) {
   const uint64_t freeSize = 0x80000008u;
   {
     std::ofstream out(path, std::ios::binary);
-    const Bytes header = Header(uint32_t(freeSize), "free");
+    const Bytes header = AtomHeader(uint32_t(freeSize), "free");
     out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
     out.seekp(std::streamoff(freeSize));
     const Bytes movie = Join({Atom("mdat", kMedia), Moov({Track(Stsz(22118400, 6))})});
@@ -270,7 +266,7 @@ TEST_F(MovAtomsTest, TenThousandNestedContainersAreWalkedForward) {
   Bytes movie = Atom("mdat", kMedia);
   const size_t depth = 10000;
   for (size_t i = 0; i < depth; ++i) {
-    const Bytes header = Header(uint32_t(8 * (depth - i) + 20), "moov");
+    const Bytes header = AtomHeader(uint32_t(8 * (depth - i) + 20), "moov");
     movie.insert(movie.end(), header.begin(), header.end());
   }
   const Bytes stsz = Stsz(88473600, 12);

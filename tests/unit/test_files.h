@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "core/viewer_state.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "tools/testpattern/bytes.h"
 
 // A fresh, empty folder under the system's temporary folder, removed again with the object.
 class TestDir {
@@ -48,20 +47,6 @@ class TestDir {
   }
   std::filesystem::path path_;
 };
-
-inline void PutBigEndian32(Bytes& b, size_t at, uint32_t v) {
-  if (b.size() < at + 4) b.resize(at + 4);
-  b[at] = uint8_t(v >> 24);
-  b[at + 1] = uint8_t(v >> 16);
-  b[at + 2] = uint8_t(v >> 8);
-  b[at + 3] = uint8_t(v);
-}
-
-inline void PutBigEndian16(Bytes& b, size_t at, uint16_t v) {
-  if (b.size() < at + 2) b.resize(at + 2);
-  b[at] = uint8_t(v >> 8);
-  b[at + 1] = uint8_t(v);
-}
 
 // Puts a path into the viewer's path buffer; false when it does not fit.
 inline bool SetViewerPath(const std::string& path) {

@@ -7,7 +7,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/testpattern/writers.h"
+#include "tools/testpattern/dpx_file.h"
+#include "tools/testpattern/pattern_files.h"
+#include "tools/testpattern/planar_file.h"
+
+// OUTDIR/dpx, planes, mov and sequence: the starting inputs of the fuzz targets.
+int WriteFuzzSeeds(const std::string& outDir);
 
 namespace {
 
@@ -17,6 +22,7 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage: zelkora-testpattern --format dpx|planar|mov [--size 4k|8k] [--frames N]\n"
     "                           [--first NUMBER] [--mdat64] [--moov-first] OUTDIR NAME\n"
+    "       zelkora-testpattern --seeds OUTDIR\n"
     "\n"
     "Writes N frames (default 1) of a test picture, numbered from NUMBER (default 1):\n"
     "  dpx     OUTDIR/NAME_0001.dpx ...      16-bit RGB DPX, one file a frame\n"
@@ -29,6 +35,8 @@ const char kUsage[] =
     "  --mdat64      64-bit mdat size (used anyway when the frames pass 4 GiB)\n"
     "  --moov-first  put the moov atom before the mdat atom\n"
     "\n"
+    "--seeds writes the starting inputs of the fuzz targets into OUTDIR (tests/fuzz/run.sh).\n"
+    "\n"
     "The picture: colour bars with the frame number in large digits; a marker in the top-left\n"
     "corner (white square with a red one in its top-left corner); at the right edge of the\n"
     "bars, white lines on the rows kept at 1/8 (every 8th row counted from the bottom);\n"
@@ -36,6 +44,17 @@ const char kUsage[] =
     "All values are 10-bit narrow-range codes, 64 (black) to 940 (white).\n";
 
 enum class Layout { None, Dpx, Planar, Mov };
+
+struct PatternJob {
+  int32_t Width;
+  int32_t Height;
+  int32_t Frames;       // at least 1
+  int32_t FirstNumber;  // number of the first frame: in its file name and in the picture
+  bool Mdat64;
+  bool MoovFirst;
+  std::string OutDir;
+  std::string Name;
+};
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "zelkora-testpattern: %s\n", problem);
@@ -51,9 +70,51 @@ bool ParseNumber(const char* text, int32_t lowest, int32_t& value) {
   return true;
 }
 
+// "NAME_0001": at least four digits, more when the number needs them.
+std::string FrameFileStem(const PatternJob& job, int32_t frameIndex) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%04d", int(job.FirstNumber + frameIndex));
+  return job.Name + "_" + number;
+}
+
+// Each returns whether every file was written; a failure has been reported.
+
+// OUTDIR/NAME_0001.dpx ...
+bool WriteDpxSequence(const PatternJob& job) {
+  for (int32_t i = 0; i < job.Frames; ++i) {
+    const std::string fileName = FrameFileStem(job, i) + ".dpx";
+    RowFile file = PatternDpx(job.Width, job.Height, job.FirstNumber + i);
+    file.Head = DpxHeader(uint32_t(job.Width), uint32_t(job.Height), fileName, uint32_t(i + 1),
+                          uint32_t(job.Frames));
+    if (!WriteRowFile(job.OutDir + "/" + fileName, file)) return false;
+  }
+  return true;
+}
+
+// OUTDIR/NAME_0001.4K.r, .g, .b ...
+bool WritePlanarSequence(const PatternJob& job) {
+  for (int32_t i = 0; i < job.Frames; ++i) {
+    const std::string stem = job.OutDir + "/" + FrameFileStem(job, i) + PlanarSizeTag(job.Width);
+    for (int32_t plane = 0; plane < 3; ++plane) {
+      const RowFile file = PatternPlane(job.Width, job.Height, job.FirstNumber + i, plane);
+      if (!WriteRowFile(stem + "rgb"[plane], file)) return false;
+    }
+  }
+  return true;
+}
+
+// OUTDIR/NAME.mov
+bool WriteMovie(const PatternJob& job) {
+  const MovieInfo movie = {job.Width, job.Height, uint32_t(job.Frames), job.Mdat64, job.MoovFirst};
+  return WriteRowFile(job.OutDir + "/" + job.Name + ".mov", PatternMovie(movie, job.FirstNumber));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--seeds") == 0) {
+    return WriteFuzzSeeds(argv[2]) == 0 ? 0 : kExitFailed;
+  }
   PatternJob job = {3840, 2160, 1, 1, false, false, "", ""};
   Layout layout = Layout::None;
   int names = 0;
@@ -112,25 +173,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Can't create %s\n", job.OutDir.c_str());
     return kExitFailed;
   }
-  int32_t result = -1;
-  switch (layout) {
-    case Layout::Dpx:
-      result = WriteDpxSequence(job);
-      break;
-    case Layout::Planar:
-      result = WritePlanarSequence(job);
-      break;
-    case Layout::Mov:
-      result = WriteMovie(job);
-      break;
-    case Layout::None:
-      break;
-  }
-  return result == 0 ? 0 : kExitFailed;
-}
-
-std::string FrameFileStem(const PatternJob& job, int32_t frameIndex) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%04d", int(job.FirstNumber + frameIndex));
-  return job.Name + "_" + number;
+  const bool written = layout == Layout::Dpx      ? WriteDpxSequence(job)
+                       : layout == Layout::Planar ? WritePlanarSequence(job)
+                                                  : WriteMovie(job);
+  return written ? 0 : kExitFailed;
 }
