@@ -40,14 +40,12 @@ std::string DpxBenchFile(int32_t k) {
 int32_t ReadDpxRowsOnly() {
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return -1;
-  uint8_t field[8];
-  PlatformReadFile(file, field, 8);
-  PlatformSeekFile(file, 772, SeekFromStart);
-  PlatformReadFile(file, field, 8);
+  uint8_t header[780];  // through the size fields, as the reader reads it
+  PlatformReadFile(file, header, sizeof header);
   RowWalk walk;
   int32_t rows = -1;
-  if (BeginRowWalk(walk, &file, 1, 6)) {
-    PlatformSeekFile(file, kDpxImageOffset, SeekFromStart);
+  if (BeginRowWalk(walk, &file, 1, kDpxImageOffset, uint32_t(Viewer.SourceWidth) * 6,
+                   Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes)) {
     rows = 0;
     while (ReadNextShownRow(walk) != nullptr) ++rows;
   }

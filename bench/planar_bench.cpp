@@ -51,7 +51,8 @@ int32_t ReadPlanarRowsOnly() {
   RowWalk walk;
   int32_t rows = -1;
   if (planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr &&
-      BeginRowWalk(walk, planes, 3, 2)) {
+      BeginRowWalk(walk, planes, 3, 0, uint32_t(Viewer.SourceWidth) * 2, Viewer.ReadBuffer,
+                   kReadBufferSize, kZeroRowBytes)) {
     rows = 0;
     while (ReadNextShownRow(walk) != nullptr) ++rows;
   }
