@@ -47,10 +47,6 @@ struct Model {
   }
 };
 
-uint32_t Pack(const PixelTriple& p) {
-  return uint32_t(p.R) << 16 | uint32_t(p.G) << 8 | uint32_t(p.B);
-}
-
 // One sweep over all 2^24 triples under the four option combinations. The checksum pins the
 // tables and every conversion to one constant that the Linux and the Windows build must both
 // give. Their pow functions differ in the last bit (DecisionTable[198]) where no pixel depends on
@@ -58,6 +54,7 @@ uint32_t Pack(const PixelTriple& p) {
 TEST(Colour, EveryTripleUnderEveryOptionMatchesTheModelAndTheChecksum) {
   BuildColourTables();
   const Model m;
+  const auto Pack = [](const PixelTriple& p) { return uint32_t(p.R << 16 | p.G << 8 | p.B); };
   uint64_t hash = 14695981039346656037ull;  // FNV-1a, a word at a time
   const auto add = [&hash](uint64_t v) { hash = (hash ^ v) * 1099511628211ull; };
   for (int32_t v : NarrowToFullTable) add(uint32_t(v));  // halfway codes 210, 502, 794 round up

@@ -127,10 +127,7 @@ TEST(PlatformFile, ReadsAndSeeksDeliverWhatTheFileHolds) {
       {0, SeekFromCurrent, 0, 10, 10},                      // the start
       {0, SeekFromCurrent, 10, 46080, 46080},               // the longest row a reader asks for
       {40, SeekFromStart, 40, 1, 1},                        // absolute
-      {9, SeekFromCurrent, 50, 2, 2},                       // relative, after the bytes read
-      {-22, SeekFromCurrent, 30, 1, 1},                     // backwards
       {-1, SeekFromStart, -1, 1, 1},                        // before the start: refused
-      {-33, SeekFromCurrent, -1, 1, 1},                     // the same reached relatively
       {kMark - 1, SeekFromStart, kMark - 1, 3, 3},          // beyond 4 GiB
       {-kMark - 2, SeekFromCurrent, 0, 1, 1},               // back across the line
       {4 * kGiB - 2, SeekFromCurrent, 4 * kGiB - 1, 1, 1},  // low 32 bits all ones, no failure
@@ -138,9 +135,8 @@ TEST(PlatformFile, ReadsAndSeeksDeliverWhatTheFileHolds) {
       {5 * kGiB - 3910, SeekFromStart, 5 * kGiB - 3910, 46080, 3910},  // short at the end
       {0, SeekFromCurrent, 5 * kGiB, 16, 0},                           // nothing after it
       {8 * kGiB - 1, SeekFromStart, 8 * kGiB - 1, 1, 0},               // past the end is allowed
-      {-8 * kGiB, SeekFromCurrent, -1, 0, 0},
-      {0, SeekFromCurrent, 8 * kGiB - 1, 0, 0},  // kept after a refusal
-      {0, SeekFromStart, 0, 1, 1},               // and the way back
+      {-8 * kGiB, SeekFromCurrent, -1, 0, 0},                          // before the start
+      {0, SeekFromCurrent, 8 * kGiB - 1, 0, 0},                        // kept after a refusal
   };
   Bytes buffer(46080);
   int64_t at = 0;

@@ -13,14 +13,14 @@ namespace {
 TEST(Playback, KeysAndTicksDoWhatTheModelSays) {
   for (int32_t frames = 0; frames <= 12; ++frames) {
     for (int32_t step = -10; step <= 10; ++step) {
-      // The arrows move the step by one within -10..+10, other keys and nothing open stop it.
+      // The arrows move the step by one within -10..+10, other keys and nothing open stop it;
+      // the timer runs while it is not 0.
       for (const PlaybackKey key : {KeyStepBack, KeyStepForward, KeyQuit, KeyStop}) {
         Viewer.FrameCount = frames;
         Viewer.PlaybackStep = step;
         int32_t want = key == KeyStepBack ? std::max(step - 1, -10) : std::min(step + 1, 10);
         if (frames == 0 || (key != KeyStepBack && key != KeyStepForward)) want = 0;
-        EXPECT_EQ(PressPlaybackKey(key), want != 0)
-            << frames << " " << step << " " << key;  // timer
+        EXPECT_EQ(PressPlaybackKey(key), want != 0) << frames << " " << step << " " << key;
         EXPECT_EQ(Viewer.PlaybackStep, want) << frames << " " << step << " " << key;
       }
       // A tick past the last frame shows the first, before the first the last: not by remainder.
