@@ -132,9 +132,9 @@ TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
   const TestDir dir;
   const std::string fit(259 - (dir / "").size(), 'n');  // the longest name the buffer holds here
   std::istringstream in(
-      "9zzz 10zz 100z 2b10 2b9z 01z1 1z01 zzzz z9zz z10z 0999 1000 ____ x1 x01a "
-      "f2 f0000000000000000000000000001");  // more digits than any integer holds
-  std::vector<std::string> names = {fit, fit + "n"};
+      "9zzz 10zz 100z 2b10 2b9z 01z1 1z01 zzzz z9zz z10z 0999 1000 ____ f2 "
+      "f0000000000000000000000000001");  // more digits than any integer holds
+  std::vector<std::string> names = {fit, fit + "n", "x1", "x01a"};  // x1 ends first, by value
   for (std::string name; in >> name;) names.push_back(name + ".dpx");
   for (const std::string& name : names) dir.Write(name, {});
   const auto widened = [](const std::string& name) {
