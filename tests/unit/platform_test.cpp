@@ -58,6 +58,7 @@ TEST(PlatformSearch, WildcardsFollowTheWindowsRules) {
       {"s*_*1.dpx", "s_a_b_1.dpx", true, false},          // several, each any run
       {"shot[1].dpx", "shot[1].dpx", true, false},        // brackets are plain characters
       {"shot[1].dpx", "shot1.dpx", false, false},         // not a set
+      {"*x", ".x", true, false},  // a name that starts with a dot is no "." or ".." entry
   };
   for (const auto& c : cases) {
     TestDir dir;
