@@ -1,0 +1,111 @@
+// Frame files built in code for the reader tests, and opening them as the shell does.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "colour/colour.h"
+#include "core/frame_buffer.h"
+#include "core/viewer_state.h"
+#include "sequence/sequence.h"
+#include "tests/unit/atom_builders.h"
+#include "tests/unit/test_files.h"
+
+constexpr uint32_t k4kSampleSize = 22118400;
+constexpr uint32_t k8kSampleSize = 88473600;
+constexpr uint8_t kMark = 0xA5;  // every bitmap byte before a load, so that any write shows
+
+inline size_t BitmapBytes() {
+  const FrameBufferHeader& h = Viewer.FrameInfo.bmiHeader;
+  return Viewer.FramePixels == nullptr ? 0 : size_t(h.biWidth) * size_t(h.biHeight) * 4;
+}
+inline void FillBitmap(uint8_t value) {
+  if (BitmapBytes() != 0) std::memset(Viewer.FramePixels, value, BitmapBytes());
+}
+inline bool BitmapIsAll(uint8_t value) {
+  const size_t n = BitmapBytes();
+  return n == 0 || size_t(std::count(Viewer.FramePixels, Viewer.FramePixels + n, value)) == n;
+}
+
+// The state after a w x h source was shown at 1 / 2^s with the given options: its bitmap marked.
+inline void Prepare(int32_t w, int32_t h, int32_t s, int32_t hdrToSdr = 0, int32_t bt709 = 0) {
+  Viewer.SourceWidth = w;
+  Viewer.SourceHeight = h;
+  Viewer.ScaleShift = s;
+  Viewer.HdrToSdr = hdrToSdr;
+  Viewer.Bt709 = bt709;
+  ResetFrameBuffer();
+  FillBitmap(kMark);
+}
+
+// The shell's open; returns what the error box printed, "" when it stayed shut.
+inline std::string Open(const std::string& path) {
+  testing::internal::CaptureStderr();
+  OpenPath(path.c_str());
+  return testing::internal::GetCapturedStderr();
+}
+inline std::string Says(const char* message) {
+  return message == nullptr ? "" : std::string("Error: ") + message + "\n";
+}
+
+// Every bit pattern turns up, junk bits the readers must ignore included.
+inline Bytes Noise(size_t n, uint32_t seed) {
+  Bytes b(n);
+  for (uint8_t& v : b) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+  return b;
+}
+
+// A big-endian DPX header: the magic, the offset to the image data and the size; zeros after.
+inline Bytes DpxHeader(uint32_t w, uint32_t h, uint32_t imageOffset) {
+  Bytes b(780);
+  std::memcpy(b.data(), "SDPX", 4);
+  PutBigEndian32(b, 4, imageOffset);
+  PutBigEndian32(b, 772, w);
+  PutBigEndian32(b, 776, h);
+  return b;
+}
+
+// Version and flags, sample size, sample count, and the size of each sample when that is 0.
+inline Bytes Stsz(uint32_t sampleSize, uint32_t count) {
+  Bytes body(12);
+  PutBigEndian32(body, 4, sampleSize);
+  PutBigEndian32(body, 8, count);
+  for (uint32_t i = 0; sampleSize == 0 && i < count; ++i) PutBigEndian32(body, body.size(), 99);
+  return Atom("stsz", body);
+}
+
+// moov / trak / mdia / minf / stbl, with atoms beside each that the walk must pass over.
+inline Bytes Moov(std::initializer_list<Bytes> sampleTables, const char* type = "moov") {
+  Bytes tracks;
+  for (const Bytes& stsz : sampleTables) {
+    const Bytes stbl = Atom("stbl", Join({Atom("stsd", Bytes(24)), stsz, Atom("stco", Bytes(8))}));
+    const Bytes minf = Atom("minf", Join({Atom("vmhd", Bytes(12)), stbl}));
+    const Bytes mdia = Atom("mdia", Join({Atom("mdhd", Bytes(24)), minf}));
+    tracks = Join({tracks, Atom("trak", Join({Atom("tkhd", Bytes(84)), mdia}))});
+  }
+  return Atom(type, Join({Atom("mvhd", Bytes(100)), tracks}));
+}
+
+// A file of `size` bytes holding the pieces at their offsets, holes (zeros) between them: sparse
+// where the file system allows, so frames beyond 4 GiB cost a few small writes.
+inline std::string WriteSparse(const std::string& path, uint64_t size,
+                               const std::vector<std::pair<uint64_t, Bytes>>& pieces) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  uint64_t end = 0;
+  for (const auto& piece : pieces) {
+    out.seekp(std::streamoff(piece.first));
+    out.write(reinterpret_cast<const char*>(piece.second.data()),
+              std::streamsize(piece.second.size()));
+    end = std::max(end, piece.first + piece.second.size());
+  }
+  if (size > end) out.seekp(std::streamoff(size - 1)).put(char(0));  // a hole at the end too
+  return path;
+}
