@@ -71,7 +71,9 @@ std::vector<MovieCase> MovieCases() {
       {Join({Header(7, "free"), movie}), 0, kNoOffset, kNoSize},  // shorter than its header
       {Join({ExtendedHeader(15, "free"), movie}), 0, kNoOffset, kNoSize},
       {Join({ExtendedHeader(0, "free"), movie}), 0, kNoOffset, kNoSize},
-      {Join({ExtendedHeader(~0ull, "free"), movie}), 0, kNoOffset, kNoSize},  // no wrap-around
+      {Join({ExtendedHeader(~0ull, "free"), movie}), 0, kNoOffset, kNoSize},    // no wrap-around
+      {Join({mdat, ExtendedHeader(~0ull - 71, "free"), moov}), 0, 8, kNoSize},  // nor a skip back
+      // to the start, where the walk would go round for ever
       {Join({ExtendedHeader((1ull << 63) + 16, "free"), movie}), 0, kNoOffset, kNoSize},
       {Join({Header(0xFFFFFFFF, "free"), movie}), 0, kNoOffset, kNoSize},  // past the end
       {Join({Header(0, "mdat"), moov}), 0, 8, kNoSize},  // media data to the end, table after it
@@ -99,7 +101,7 @@ TEST(Movie, AtomWalkFindsTheFramesOrRefuses) {
     Viewer.MovDataOffset = kNoOffset;
     Viewer.MovSampleSize = kNoSize;
     const bool shows = c.count > 0 && (c.size == k4kSampleSize || c.size == k8kSampleSize);
-    EXPECT_EQ(Open(path), Says(shows ? nullptr : kInvalidImageMessage));
+    EXPECT_EQ(Open(path), shows ? "" : kInvalidImageMessage);
     EXPECT_EQ(Viewer.FrameCount, shows ? c.count : 0);
     EXPECT_EQ(Viewer.MovDataOffset, c.offset);
     EXPECT_EQ(Viewer.MovSampleSize, c.size);
@@ -107,14 +109,6 @@ TEST(Movie, AtomWalkFindsTheFramesOrRefuses) {
     EXPECT_EQ(ScanMovAtoms(), c.count);
   }
   ResetViewerState();
-}
-
-// Eight v210 rows of one grey, Y 10 bits, Cb and Cr 512.
-Bytes GreyRows(uint32_t y, size_t rowBytes) {
-  const uint32_t words[2] = {512 | y << 10 | 512 << 20, y | 512 << 10 | y << 20};
-  Bytes b(8 * rowBytes);
-  for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(words[i / 4 % 2] >> (i % 4 * 8));
-  return b;
 }
 
 TEST(Movie, LoadReadsTheFrameItsIndexNames) {
@@ -125,17 +119,15 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
   TestDir dir;
   const Bytes head =
       Join({Moov({Stsz(k8kSampleSize, 60)}), ExtendedHeader(16 + 60ull * k8kSampleSize, "mdat")});
-  const Bytes frame50 = GreyRows(502, 20480);
-  const uint64_t at50 = head.size() + 50ull * k8kSampleSize;
-  const std::string path = WriteSparse(
-      dir / "big.mov", 0,
-      {{0, head}, {head.size() + k8kSampleSize, GreyRows(940, 20480)}, {at50, frame50}});
+  const uint64_t at1 = head.size() + k8kSampleSize, at50 = head.size() + 50ull * k8kSampleSize;
+  const std::string path =
+      WriteSparse(dir / "big.mov", 0,
+                  {{0, head}, {at1, V210Grey(940, 8 * 20480)}, {at50, V210Grey(502, 8 * 20480)}});
   Prepare(3840, 2160, 3);
   ASSERT_EQ(Open(path), "");
   ASSERT_EQ(Viewer.FrameInfo.bmiHeader.biWidth, 960);
   struct {
-    int32_t frame, result;
-    int32_t top, belowGreen;  // the grey of file row 7, the green of file row 15; -1: unchanged
+    int32_t frame, result, top, belowGreen;  // grey of file row 7, green of row 15; -1: unchanged
   } const cases[] = {
       {1, 0, 255, 88},       // white rows one frame in, then the hole: zero bytes, dark green
       {50, 0, 127, 0},       // beyond 4 GiB (a 32-bit offset would land in the hole), then EOF
@@ -148,10 +140,9 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
     FillBitmap(kMark);
     Viewer.CurrentFrame = c.frame;
     EXPECT_EQ(LoadFrame(), c.result);
+    const uint8_t want = c.top < 0 ? kMark : uint8_t(c.top);
     for (int32_t x = 0; x < 960; ++x) {
-      const uint8_t* top = BitmapPixel(x, 0);
-      const uint8_t* below = BitmapPixel(x, 1);
-      const uint8_t want = c.top < 0 ? kMark : uint8_t(c.top);
+      const uint8_t *top = BitmapPixel(x, 0), *below = BitmapPixel(x, 1);
       ASSERT_TRUE(top[0] == want && top[1] == want && top[2] == want && top[3] == kMark) << x;
       ASSERT_EQ(below[1], c.top < 0 ? kMark : c.belowGreen) << x;
     }
@@ -166,9 +157,7 @@ TEST(Movie, FrameOffsetsAre64Bit) {
     int32_t index;
     int64_t offset;
   } const cases[] = {
-      {36, k8kSampleSize, INT32_MAX, 36 + int64_t(INT32_MAX) * k8kSampleSize},  // the last index
-      {28, k4kSampleSize, -1, -1},  // refused: never a wild seek
-      {28, k4kSampleSize, INT32_MIN, -1},
+      {28, k4kSampleSize, INT32_MIN, -1},                // refused: never a wild seek
       {uint64_t(INT64_MAX) - 10, k4kSampleSize, 1, -1},  // past what a file can hold
       {uint64_t(INT64_MAX) - k4kSampleSize, k4kSampleSize, 1, INT64_MAX},  // the very last byte
   };

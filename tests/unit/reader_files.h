@@ -31,35 +31,38 @@ inline void FillBitmap(uint8_t value) {
   if (BitmapBytes() != 0) std::memset(Viewer.FramePixels, value, BitmapBytes());
 }
 inline bool BitmapIsAll(uint8_t value) {
-  const size_t n = BitmapBytes();
-  return n == 0 || size_t(std::count(Viewer.FramePixels, Viewer.FramePixels + n, value)) == n;
+  const uint8_t* p = Viewer.FramePixels;  // every byte equal to the one after it, and the first
+  return BitmapBytes() == 0 || (p[0] == value && !std::memcmp(p, p + 1, BitmapBytes() - 1));
 }
 
 // The state after a w x h source was shown at 1 / 2^s with the given options: its bitmap marked.
 inline void Prepare(int32_t w, int32_t h, int32_t s, int32_t hdrToSdr = 0, int32_t bt709 = 0) {
-  Viewer.SourceWidth = w;
-  Viewer.SourceHeight = h;
-  Viewer.ScaleShift = s;
-  Viewer.HdrToSdr = hdrToSdr;
-  Viewer.Bt709 = bt709;
+  Viewer.SourceWidth = w, Viewer.SourceHeight = h, Viewer.ScaleShift = s;
+  Viewer.HdrToSdr = hdrToSdr, Viewer.Bt709 = bt709;
   ResetFrameBuffer();
   FillBitmap(kMark);
 }
 
-// The shell's open; returns what the error box printed, "" when it stayed shut.
+// The shell's open; returns the message the error box showed, "" when it stayed shut.
 inline std::string Open(const std::string& path) {
   testing::internal::CaptureStderr();
   OpenPath(path.c_str());
-  return testing::internal::GetCapturedStderr();
-}
-inline std::string Says(const char* message) {
-  return message == nullptr ? "" : std::string("Error: ") + message + "\n";
+  const std::string said = testing::internal::GetCapturedStderr();  // "Error: <message>\n"
+  return said.size() < 8 ? said : said.substr(7, said.size() - 8);
 }
 
 // Every bit pattern turns up, junk bits the readers must ignore included.
 inline Bytes Noise(size_t n, uint32_t seed) {
   Bytes b(n);
   for (uint8_t& v : b) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+  return b;
+}
+
+// v210 bytes of one grey: Y (10 bits) in every pixel, Cb and Cr 512; Y 64 is black.
+inline Bytes V210Grey(uint32_t y, size_t bytes) {
+  const uint32_t words[2] = {512 | y << 10 | 512 << 20, y | 512 << 10 | y << 20};
+  Bytes b(bytes);
+  for (size_t i = 0; i < bytes; ++i) b[i] = uint8_t(words[i / 4 % 2] >> (i % 4 * 8));
   return b;
 }
 
