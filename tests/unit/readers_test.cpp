@@ -1,0 +1,255 @@
+// The three frame readers, reached as the shell reaches them (OpenPath on files in a fresh
+// folder; LoadFrame for a reload), against a naive model of each file layout written here: which
+// file row and column lands in which bitmap pixel at every ScaleShift and colour option, for odd
+// sizes, files cut short and a bitmap left at another size. Then the v210 pixel conversion.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "formats/v210_row.h"
+#include "tests/unit/reader_files.h"
+
+namespace {
+
+enum Kind { kDpx, kPlanar, kV210 };
+constexpr size_t kAll = SIZE_MAX;
+
+struct Case {
+  Kind kind;
+  int32_t w, h;
+  size_t keep[3];  // bytes of each file's image data that the file holds; the rest is cut off
+};
+
+const Case kCases[] = {
+    {kDpx, 8, 8, {kAll}},           // a multiple of every step
+    {kDpx, 16, 24, {kAll}},         // several rows per step at 1/8
+    {kDpx, 7, 5, {kAll}},           // no multiple: the surplus column and top row are dropped
+    {kDpx, 9, 6, {kAll}},           // fewer rows than the step at 1/8: nothing to show there
+    {kDpx, 1, 17, {kAll}},          // one column
+    {kDpx, 13, 11, {5 * 78 + 20}},  // cut inside a pixel of row 5: R arrived, G and B did not
+    {kDpx, 33, 17, {4 * 198}},      // cut between rows
+    {kDpx, 8, 8, {0}},              // no image data at all: black, not the last frame's rows
+    {kPlanar, 13, 11, {kAll, kAll, kAll}},     // odd both ways
+    {kPlanar, 7, 5, {kAll, 47, kAll}},         // G ends inside a word: its low byte is 0
+    {kPlanar, 16, 9, {0, kAll, 64}},           // an empty R plane; B ends between rows
+    {kPlanar, 12, 10, {40, 100, 170}},         // all three short, each differently
+    {kV210, 3840, 2160, {kAll}},               // the whole 4K frame
+    {kV210, 3840, 2160, {40 * 10240 + 5002}},  // cut inside a word of row 40
+    {kV210, 3840, 2160, {0}},                  // no frame data: black, not dark green
+};
+
+// A frame as written (files: each file's image data, cut as the case says) and as the reader
+// must see it (seen: the same, then what the layout shows where a file ends).
+struct Frame {
+  Kind kind;
+  int32_t w, h;
+  std::vector<Bytes> files, seen;
+  size_t RowBytes() const {
+    return kind == kDpx ? size_t(w) * 6 : kind == kPlanar ? size_t(w) * 2 : size_t(w + 5) / 6 * 16;
+  }
+};
+
+Frame MakeFrame(const Case& c) {
+  Frame f{c.kind, c.w, c.h, {}, {}};
+  const size_t rowBytes = f.RowBytes(), bytes = rowBytes * size_t(c.h);
+  const Bytes black = V210Grey(64, 16);  // missing samples show black (v210 zeros: dark green)
+  for (size_t k = 0; k < (c.kind == kPlanar ? 3u : 1u); ++k) {
+    Bytes b = Noise(bytes, uint32_t(c.w * 31 + c.h + int32_t(k)));
+    // Rows 24 to h - 25 zero: the model of a 4K frame then computes one such row, not each.
+    if (c.h > 48) std::fill(b.begin() + ptrdiff_t(24 * rowBytes), b.end() - 24 * rowBytes, 0);
+    f.files.emplace_back(b.begin(), b.begin() + ptrdiff_t(std::min(bytes, c.keep[k])));
+    for (size_t i = f.files[k].size(); i < bytes; ++i) b[i] = c.kind == kV210 ? black[i % 16] : 0;
+    f.seen.push_back(b);
+  }
+  return f;
+}
+
+// Writes the frame's files into the folder; returns the one the user opens.
+std::string Write(const TestDir& dir, const Frame& f, char plane) {
+  if (f.kind == kDpx) {
+    // The image data where the header says, after filler that must not show.
+    const uint32_t offset = 1000 + 7 * uint32_t(f.w);
+    Bytes header = DpxMinimalHeader(uint32_t(f.w), uint32_t(f.h), offset);
+    std::fill(header.begin() + 780, header.end(), 0xEE);
+    return dir.Write("shot_0001.dpx", Join({header, f.files[0]}));
+  }
+  if (f.kind == kPlanar) {
+    // "2K" is no size: the frame is read at the current one. Any plane opened reads all three.
+    for (int k = 0; k < 3; ++k) dir.Write(std::string("clip_0001.2K.") + "rgb"[k], f.files[k]);
+    return dir / (std::string("clip_0001.2K.") + plane);
+  }
+  // A movie written for streaming: the sample table, then the media data of one frame.
+  return dir.Write("clip.mov", Join({Moov({Stsz(k4kSampleSize, 1)}),
+                                     AtomHeader(8 + k4kSampleSize, "mdat"), f.files[0]}));
+}
+
+// v210 packs six pixels into four little-endian words of three 10-bit fields: {word, field} of
+// Y0..Y5, and of the Cb and Cr that pixels 0-1, 2-3 and 4-5 share.
+const int kY[6][2] = {{0, 1}, {1, 0}, {1, 2}, {2, 1}, {3, 0}, {3, 2}};
+const int kCb[3][2] = {{0, 0}, {1, 1}, {2, 2}};
+const int kCr[3][2] = {{0, 2}, {2, 0}, {3, 1}};
+int32_t Field(const uint8_t* group, const int (&at)[2]) {
+  const uint8_t* w = group + 4 * at[0];
+  return int32_t((w[0] | w[1] << 8 | w[2] << 16 | uint32_t(w[3]) << 24) >> (10 * at[1]) & 0x3FF);
+}
+
+// Pixel x of file row n from the layout alone, before the colour options.
+PixelTriple Model(const Frame& f, size_t n, int32_t x) {
+  const auto big16 = [&](size_t k, size_t at) { return f.seen[k][at] << 8 | f.seen[k][at + 1]; };
+  const size_t pixel = n * size_t(f.w) + size_t(x);
+  if (f.kind == kDpx) {  // R, G, B, 16 bits each: the code in the top ten
+    const auto code = [&](size_t c) { return NarrowToFullTable[big16(0, 6 * pixel + 2 * c) >> 6]; };
+    return {code(0), code(1), code(2)};
+  }
+  if (f.kind == kPlanar) {  // a plane per file, 16-bit words: the code in bits 2 to 11
+    const auto code = [&](size_t k) { return NarrowToFullTable[big16(k, 2 * pixel) >> 2 & 0x3FF]; };
+    return {code(0), code(1), code(2)};
+  }
+  const uint8_t* group = &f.seen[0][n * f.RowBytes() + size_t(x / 6) * 16];
+  PixelTriple rgb;
+  ConvertV210Pixel(Field(group, kY[x % 6]), Field(group, kCb[x % 6 / 2]),
+                   Field(group, kCr[x % 6 / 2]), rgb);
+  return rgb;
+}
+
+PixelTriple WithOptions(PixelTriple p, int options) {  // bit 0 HdrToSdr, bit 1 Bt709
+  if (options == 1) ApplyColourOptions<true, false>(p);
+  if (options == 2) ApplyColourOptions<false, true>(p);
+  if (options == 3) ApplyColourOptions<true, true>(p);
+  return p;
+}
+
+// The naive walk: file row n is number g = h - 1 - n from the bottom, shown when g is a multiple
+// of 2^s, in row g / 2^s of the bottom-up bitmap if it has one; column x likewise. Every pixel of
+// the bitmap has one source, and its byte 3 keeps the mark.
+void ExpectModel(const Frame& f, int32_t s, int options) {
+  const int32_t step = 1 << s, columns = f.w >> s, rows = f.h >> s;
+  const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
+  ASSERT_EQ(std::tie(bitmap.biWidth, bitmap.biHeight), std::tie(columns, rows));
+  const size_t rb = f.RowBytes();
+  int32_t shownRows = 0;
+  size_t last = SIZE_MAX;
+  std::vector<PixelTriple> want;
+  for (size_t n = 0; n < size_t(f.h); ++n) {
+    const int32_t g = f.h - 1 - int32_t(n);
+    if (g % step != 0 || g / step >= rows) continue;
+    ++shownRows;
+    bool same = last != SIZE_MAX;  // the bytes of the last row shown: its pixels
+    for (const Bytes& b : f.seen) same = same && !std::memcmp(&b[n * rb], &b[last * rb], rb);
+    for (int32_t x = 0; !same && x < f.w; x += step) {
+      if (x == 0) want.clear();
+      if (x / step < columns) want.push_back(WithOptions(Model(f, n, x), options));
+    }
+    last = n;
+    const uint8_t* p = Viewer.FramePixels + size_t(g / step) * size_t(columns) * 4;
+    for (int32_t k = 0; k < columns; ++k, p += 4) {
+      const PixelTriple& e = want[size_t(k)];
+      if (p[0] != e.B || p[1] != e.G || p[2] != e.R || p[3] != kMark)
+        FAIL() << "options " << options << ", file row " << n << ", column " << k * step;
+    }
+  }
+  EXPECT_EQ(shownRows, rows);
+}
+
+TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
+  ResetViewerState();
+  BuildColourTables();
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    const Case& c = kCases[i];
+    TestDir dir;
+    const Frame f = MakeFrame(c);
+    const std::string path = Write(dir, f, "rgb"[i % 3]);
+    // The v210 row store has its own code for every shift and option: all of them run on the
+    // whole frame; the cut frames are about the rows they lack, and 4K frames are slow to decode.
+    const int optionSets = c.kind == kV210 && c.keep[0] != kAll ? 1 : 4;
+    for (int32_t s = 0; s <= 3; ++s) {
+      SCOPED_TRACE(testing::Message() << "case " << i << ", shift " << s);
+      for (int options = 0; options < optionSets; ++options) {
+        Prepare(c.w, c.h, s, options & 1, options >> 1);
+        ASSERT_EQ(Open(path), "") << "options " << options;
+        ExpectModel(f, s, options);
+      }
+      // The shift changed without the rebuild: the reload must refuse, not write out of bounds.
+      FillBitmap(kMark);
+      Viewer.ScaleShift = s ^ 1;
+      const bool nothingToShow = (c.w >> (s ^ 1)) == 0 || (c.h >> (s ^ 1)) == 0;
+      EXPECT_EQ(LoadFrame(), nothingToShow ? 0 : -1);
+      EXPECT_TRUE(BitmapIsAll(kMark));
+    }
+  }
+  ResetViewerState();
+}
+
+// BT.2020 narrow range to 8 bits, worked by hand on a 10-bit scale, each truncated toward zero,
+// then >> 2 and clamped: R = (Y - 64) 1.1644 + 1.6787 (Cr - 512),
+// G = (Y - 64) 1.1644 - 0.1874 (Cb - 512) - 0.6505 (Cr - 512), B = (Y - 64) 1.1644 + 2.1418 (Cb -
+// 512).
+TEST(V210Pixel, Bt2020ByHand) {
+  struct {
+    int32_t y, cb, cr;
+    PixelTriple rgb;
+  } const cases[] = {
+      {64, 512, 512, {0, 0, 0}},         // narrow-range black
+      {940, 512, 512, {255, 255, 255}},  // white: 1020.0144 -> 255
+      {502, 512, 512, {127, 127, 127}},  // 510.0072: truncated to 127, not rounded to 128
+      {0, 0, 0, {0, 88, 0}},             // all-zero bytes are dark green: G 354.4832
+      {940, 512, 960, {255, 182, 255}},  // R 1772.0720 clamps; G 728.5904
+      // Unclamped rows, each a hair from the next code: a coefficient 0.0001 off in either
+      // direction changes one of them.
+      {323, 731, 685, {147, 37, 192}},  // R 591.9947 G 148.0025 B 770.6338
+      {622, 246, 167, {17, 231, 20}},   // R 70.5837 G 924.0061 B 80.0164
+      {651, 528, 193, {36, 222, 179}},  // R 147.9975 G 888.0139 B 717.7716
+      {619, 341, 189, {26, 222, 69}},   // R 104.0219 G 888.3989 B 279.9942
+  };
+  for (const auto& c : cases) {
+    PixelTriple got;
+    ConvertV210Pixel(c.y, c.cb, c.cr, got);
+    EXPECT_EQ(std::tie(got.R, got.G, got.B), std::tie(c.rgb.R, c.rgb.G, c.rgb.B)) << c.y;
+  }
+}
+
+// Unpacking, four groups at a time and group by group for the rest of a row, against the layout.
+TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
+  const Bytes row = Noise(7 * 16, 5);  // four groups for the vector path, three left over
+  const V210RowGeometry g = GetV210RowGeometry(42);
+  std::vector<uint16_t> y(size_t(g.lumaSamples)), cb(size_t(g.chromaSamples)), cr(cb);
+  UnpackV210Row(row.data(), g, y.data(), cb.data(), cr.data());
+  for (size_t x = 0; x < 42; ++x) {
+    const uint8_t* group = &row[x / 6 * 16];
+    EXPECT_EQ(y[x], Field(group, kY[x % 6])) << x;
+    EXPECT_EQ(cb[x / 2], Field(group, kCb[x % 6 / 2])) << x;
+    EXPECT_EQ(cr[x / 2], Field(group, kCr[x % 6 / 2])) << x;
+  }
+}
+
+// The row store's vector path, four pixels at a time, against the pixel definition: every
+// (Cb, Cr) pair once, the two pixels sharing it with different lumas, at every shift; a column
+// count that is no multiple of four leaves the last three to the plain loop.
+TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
+  constexpr size_t kPairs = 1024 * 1024;
+  std::vector<uint16_t> y(2 * kPairs), cb(kPairs), cr(kPairs);
+  for (size_t i = 0; i < kPairs; ++i) {
+    cb[i] = uint16_t(i & 1023), cr[i] = uint16_t(i >> 10);
+    y[2 * i] = uint16_t(i * 7 & 1023), y[2 * i + 1] = uint16_t((i * 13 + 5) & 1023);
+  }
+  for (int32_t s = 0; s <= 3; ++s) {
+    const int32_t columns = (int32_t(2 * kPairs) >> s) - 1;
+    std::vector<uint8_t> out(size_t(columns) * 4, kMark);
+    StoreV210Row<false, false>(y.data(), cb.data(), cr.data(), columns, s, out.data());
+    for (int32_t k = 0; k < columns; ++k) {
+      const size_t x = size_t(k) << s;
+      PixelTriple e;
+      ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], e);
+      const uint8_t* p = &out[size_t(k) * 4];
+      if (p[0] != e.B || p[1] != e.G || p[2] != e.R || p[3] != kMark)
+        FAIL() << "shift " << s << ": Y " << y[x] << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
+    }
+  }
+}
+
+}  // namespace
