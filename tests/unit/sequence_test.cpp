@@ -77,7 +77,7 @@ TEST(Sequence, PathGivesKindPatternAndNamePart) {
       {fits + "p", "before", "before", Unknown},  // refused: cut short, it could open another file
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(SetViewerPath("before"));
+    ASSERT_TRUE(TakeOpenPath("before"));
     EXPECT_EQ(TakeOpenPath(c.path.c_str()), c.pattern != "before") << c.path;
     EXPECT_EQ(ScanSequence(), -1) << c.path;  // nothing of the kind exists here
     EXPECT_EQ(Viewer.Kind, c.kind) << c.path;
@@ -116,7 +116,7 @@ TEST(Sequence, FolderGivesTheListAndTheOpenedFrame) {
     BetweenPasses = [&] { Change(dir, c.change); };
 #endif
     Change(dir, c.folder);
-    ASSERT_TRUE(SetViewerPath(dir / c.opened));
+    ASSERT_TRUE(TakeOpenPath((dir / c.opened).c_str()));
     EXPECT_EQ(ScanSequence(), c.result) << c.opened << " " << c.change;
     const std::string listed = *c.listed == '?' ? std::string(Viewer.FrameCount, '?') : Listed();
     EXPECT_EQ(listed, c.listed) << c.opened << " " << c.change;
@@ -148,7 +148,7 @@ TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
   std::sort(names.begin(), names.end(), [&](auto& a, auto& b) { return widened(a) < widened(b); });
   std::string model;
   for (const std::string& name : names) model += (model.empty() ? "*" : " ") + name;
-  ASSERT_TRUE(SetViewerPath(dir / "*"));
+  ASSERT_TRUE(TakeOpenPath((dir / "*").c_str()));
   ASSERT_EQ(ScanSequence(), 0);
   EXPECT_EQ(Listed(), model);
   const int32_t at = int32_t(std::find(names.begin(), names.end(), fit) - names.begin());

@@ -48,13 +48,6 @@ class TestDir {
   std::filesystem::path path_;
 };
 
-// Puts a path into the viewer's path buffer; false when it does not fit.
-inline bool SetViewerPath(const std::string& path) {
-  if (path.size() >= sizeof Viewer.Path) return false;
-  std::copy(path.c_str(), path.c_str() + path.size() + 1, Viewer.Path);
-  return true;
-}
-
 // Pixel (x, y) of the bitmap, y counted from the top of the picture: B, G, R, fourth byte.
 inline const uint8_t* BitmapPixel(int32_t x, int32_t yFromTop) {
   const int32_t w = Viewer.FrameInfo.bmiHeader.biWidth;
