@@ -1,41 +1,34 @@
 // Shared by the fuzz targets: a scratch folder in RAM for the files a run writes, a freshly
-// started viewer, and the open road the shell takes, with the promises every run must keep
+// started viewer, and the shell's open road and playback, with the promises every run keeps
 // besides the sanitizers' own.
 #pragma once
 
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
-#include "core/viewer_state.h"
 #include "sequence/sequence.h"
 
 namespace fuzz {
 
-// Files of one process live in <base>/<pid>, base $ZELKORA_FUZZ_DIR (run.sh sets it) or
-// /dev/shm: a million runs write a million files, and -jobs workers never share one.
+// <$ZELKORA_FUZZ_DIR or /dev/shm>/zelkora-fuzz-<pid>: libFuzzer's -jobs workers never share a
+// file. Left for run.sh to remove: a worker killed by a finding runs no clean-up.
 inline const std::filesystem::path& ScratchFolder() {
-  static const std::filesystem::path* const folder = [] {
-    const char* chosen = std::getenv("ZELKORA_FUZZ_DIR");
-    auto* own = new std::filesystem::path(std::filesystem::path(chosen ? chosen : "/dev/shm") /
-                                          ("zelkora-fuzz-" + std::to_string(getpid())));
-    std::filesystem::create_directories(*own);
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(*folder, ignored);
-    });
+  static const std::filesystem::path folder = [] {
+    const char* base = std::getenv("ZELKORA_FUZZ_DIR");
+    auto own = std::filesystem::path(base ? base : "/dev/shm") /
+               ("zelkora-fuzz-" + std::to_string(getpid()));
+    std::filesystem::create_directories(own);
     return own;
   }();
-  return *folder;
+  return folder;
 }
 
 inline std::string WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
@@ -45,13 +38,14 @@ inline std::string WriteScratchFile(const std::string& name, const uint8_t* data
   return path;
 }
 
-[[noreturn]] inline void Broken(const char* what) {
+inline void Promise(bool kept, const char* what) {
+  if (kept) return;
   std::fprintf(stderr, "fuzz: promise broken: %s\n", what);
   std::abort();
 }
 
-// A freshly started viewer showing a small picture, with the ScaleShift (bits 0-1) and the
-// colour options (bits 2, 3) of the control byte.
+// A fresh viewer showing 64 x 32, with the ScaleShift (control bits 0-1) and the colour
+// options (bits 2, 3) of the control byte.
 inline void StartRun(uint8_t control) {
   static const bool tablesBuilt = (BuildColourTables(), true);
   (void)tablesBuilt;
@@ -64,22 +58,20 @@ inline void StartRun(uint8_t control) {
   ResetFrameBuffer();
 }
 
-// The viewer's state after any open or load: a source size a reader may set, a terminated
-// path, and an open sequence whose frame is in it and whose bitmap fits the source.
+// After any open or load: a source size a reader may set, a terminated path, and an open
+// sequence whose frame is in it and whose bitmap fits the source.
 inline void CheckState() {
-  if (Viewer.SourceWidth < 0 || Viewer.SourceWidth > kMaxSourceWidth || Viewer.SourceHeight < 0 ||
-      Viewer.SourceHeight > kMaxSourceHeight) {
-    Broken("source size outside 0..7680 x 0..4320");
-  }
-  if (strnlen(Viewer.Path, kPathBufferSize) == kPathBufferSize) Broken("path unterminated");
-  if (Viewer.FrameCount > 0 && Viewer.Kind != Mov &&
-      (Viewer.CurrentFrame < 0 || Viewer.CurrentFrame >= Viewer.FrameCount)) {
-    Broken("current frame outside the sequence");
-  }
-  if (Viewer.FrameCount > 0 && FrameBufferNeedsRefit()) Broken("bitmap left at another size");
+  Promise(Viewer.SourceWidth >= 0 && Viewer.SourceWidth <= kMaxSourceWidth &&
+              Viewer.SourceHeight >= 0 && Viewer.SourceHeight <= kMaxSourceHeight,
+          "source size outside 0..7680 x 0..4320");
+  Promise(strnlen(Viewer.Path, kPathBufferSize) < kPathBufferSize, "path unterminated");
+  const bool open = Viewer.FrameCount > 0;
+  Promise(!open || Viewer.Kind == Mov ||
+              (Viewer.CurrentFrame >= 0 && Viewer.CurrentFrame < Viewer.FrameCount),
+          "current frame outside the sequence");
+  Promise(!open || !FrameBufferNeedsRefit(), "bitmap left at another size");
 }
 
-// The shell's open road.
 inline void Open(const std::string& path) {
   OpenPath(path.c_str());
   CheckState();

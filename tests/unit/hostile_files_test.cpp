@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/unit/reader_files.h"
+#include "tests/unit/test_files.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "formats/mov_atoms.h"
 #include "formats/v210_row.h"
-#include "tests/unit/reader_files.h"
+#include "tests/unit/test_files.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "formats/v210_row.h"
-#include "tests/unit/reader_files.h"
+#include "tests/unit/test_files.h"
 
 namespace {
 
