@@ -18,17 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 1; i <= 3; ++i) stem += data[i] == '/' || data[i] == 0 ? '_' : char(data[i]);
   const uint8_t* at = data + 12;
   size_t left = size - 12;
+  std::error_code ignored;
   for (int k = 0; k < 3; ++k) {
     const size_t length = k < 2 && word(8 + 2 * k) < left ? word(8 + 2 * k) : left;
-    const std::string name = stem + "rgb"[k];
-    if ((data[0] & (0x10 << k)) == 0) fuzz::WriteScratchFile(name, at, length);
-    at += length;
-    left -= length;
+    std::filesystem::remove(fuzz::ScratchFolder() / (stem + "rgb"[k]), ignored);
+    if ((data[0] & (0x10 << k)) == 0) fuzz::WriteScratchFile(stem + "rgb"[k], at, length);
+    at += length, left -= length;
   }
   fuzz::Open((fuzz::ScratchFolder() / (stem + 'g')).string());
-  std::error_code ignored;
-  for (char letter : {'r', 'g', 'b'}) {
-    std::filesystem::remove(fuzz::ScratchFolder() / (stem + letter), ignored);
-  }
   return 0;
 }
