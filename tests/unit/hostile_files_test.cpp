@@ -2,14 +2,6 @@
 // folder, opening it ends in a defined outcome (the picture, partly or wholly black, or a message
 // with the previous picture kept) and never in a crash, a hang or a write outside a buffer. One
 // row per file; big planes are written sparse. Hostile movies are rows of movie_test.cpp.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <filesystem>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "tests/unit/test_files.h"
 

@@ -1,11 +1,7 @@
 // Movies built atom by atom and opened as the shell opens them: where the atom walk finds the
 // frames, how many and how big, what it refuses; and which bytes a load of frame i reads.
-#include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "formats/mov_atoms.h"
 #include "formats/v210_row.h"
@@ -150,6 +146,9 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
       ASSERT_EQ(below[1], c.top < 0 ? kMark : c.belowGreen) << x;
     }
   }
+  std::filesystem::remove(path);  // gone since the scan: refused, not a frame of black
+  Viewer.CurrentFrame = 1;
+  EXPECT_EQ(LoadFrame(), -1);
   ResetViewerState();
 }
 

@@ -2,14 +2,8 @@
 // folder; LoadFrame for a reload), against a naive model of each file layout written here: which
 // file row and column lands in which bitmap pixel at every ScaleShift and colour option, for odd
 // sizes, files cut short and a bitmap left at another size. Then the v210 pixel conversion.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "formats/v210_row.h"
 #include "tests/unit/test_files.h"
