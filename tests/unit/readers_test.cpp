@@ -247,3 +247,12 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
 }
 
 }  // namespace
+
+TEST(FrameBuffer, HeaderIsWhatTheShellPaintsFrom) {
+  // SetDIBitsToDevice takes it as it stands: 32-bit, bottom-up, uncompressed, no palette.
+  ResetViewerState();
+  Prepare(101, 51, 1);
+  const FrameBufferInfo want = {{40, 50, 25, 1, 32, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0}};
+  EXPECT_EQ(std::memcmp(&Viewer.FrameInfo, &want, sizeof want), 0);
+  ResetViewerState();
+}
