@@ -32,7 +32,7 @@ struct DpxHeader {
 // The one guard, before anything else is read: a file too short for the size fields, or one
 // without the big-endian magic, is no frame this reader can show.
 bool ReadDpxHeader(PlatformFile file, DpxHeader& header) {
-  uint8_t bytes[kHeaderBytes];
+  uint8_t bytes[kHeaderBytes] = {};  // never a size from an earlier call's stack
   if (PlatformReadFile(file, bytes, kHeaderBytes) < kHeaderBytes) return false;
   if (BigEndian32(bytes) != kDpxMagic) return false;
   header.ImageOffset = BigEndian32(bytes + 4);

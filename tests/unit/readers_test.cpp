@@ -251,6 +251,8 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
 TEST(FrameBuffer, HeaderIsWhatTheShellPaintsFrom) {
   // SetDIBitsToDevice takes it as it stands: 32-bit, bottom-up, uncompressed, no palette.
   ResetViewerState();
+  ResetFrameBuffer();  // the start-up bitmap: 3840 x 2160 at 1/4
+  EXPECT_EQ(Viewer.FrameInfo.bmiHeader.biWidth * Viewer.FrameInfo.bmiHeader.biHeight, 960 * 540);
   Prepare(101, 51, 1);
   const FrameBufferInfo want = {{40, 50, 25, 1, 32, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0}};
   EXPECT_EQ(std::memcmp(&Viewer.FrameInfo, &want, sizeof want), 0);
