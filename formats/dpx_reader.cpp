@@ -32,7 +32,7 @@ struct DpxHeader {
 // The one guard, before anything else is read: a file too short for the size fields, or one
 // without the big-endian magic, is no frame this reader can show.
 bool ReadDpxHeader(PlatformFile file, DpxHeader& header) {
-  uint8_t bytes[kHeaderBytes] = {};  // never a size from an earlier call's stack
+  uint8_t bytes[kHeaderBytes];
   if (PlatformReadFile(file, bytes, kHeaderBytes) < kHeaderBytes) return false;
   if (BigEndian32(bytes) != kDpxMagic) return false;
   header.ImageOffset = BigEndian32(bytes + 4);
@@ -66,7 +66,7 @@ struct DpxRow {
 };
 
 int32_t ReadOpenDpx(PlatformFile file) {
-  DpxHeader header;
+  DpxHeader header = {};
   if (!ReadDpxHeader(file, header)) return -1;
 
   // The size handshake: another size is recorded, not decoded; the caller rebuilds the bitmap
