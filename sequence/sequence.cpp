@@ -1,8 +1,9 @@
 // From one opened path to a sequence of frame files, and loading its frames.
 //
-// A sequence is the set of files of one folder whose names differ only in the frame number that
-// stands just before a dot: shot_0001.dpx ... shot_0100.dpx, or clip.0005.4K.r for the planes of
-// a planar frame. A movie is one file holding every frame.
+// A sequence is the set of files of one folder whose names differ only in the frame number, the
+// last run of digits that stands just before a dot: shot_0001.dpx ... shot_0100.dpx, shot_9 ...
+// shot_10000.dpx, or clip.0005.4K.r for the planes of a planar frame. A movie is one file
+// holding every frame.
 #include "sequence/sequence.h"
 
 #include <cstdlib>
@@ -51,63 +52,84 @@ void ClassifyExtension(const char* extension) {
   }
 }
 
-// Walks the pattern backwards from its end: classifies the extension at the last dot, turns the
-// digits before every dot into "?" and finds where the name begins. A movie keeps its digits:
-// scene01.mov and scene02.mov are two movies, not two frames.
-void BuildPattern(char* pattern) {
-  int32_t i = int32_t(std::strlen(pattern)) - 1;
-  while (i >= 0) {
-    const char c = pattern[i];
-    if (IsSeparator(c)) {
-      Viewer.NamePart = i + 1;
-      return;
-    }
-    if (c != '.') {
-      --i;
-      continue;
-    }
-    ClassifyExtension(pattern + i + 1);
-    int32_t j = i;
-    while (j > 0 && IsDigit(pattern[j - 1])) {
-      --j;
-      if (Viewer.Kind != Mov) pattern[j] = '?';
-    }
-    if (j == 0) return;
-    // The character that stopped the digit run is passed over: in take01.0012.dpx the dot before
-    // 0012 does not wildcard the 01 of take01.
-    if (IsSeparator(pattern[j - 1])) {
-      Viewer.NamePart = j;
-      return;
-    }
-    i = j - 2;
+// Where the frame number stands in a name: the last run of digits just before a dot, as
+// [start, end). Every other digit is part of the name: interview_2024.05.01_0001.dpx numbers
+// its frames by 0001 alone, and the 2024.05.01 of another day is another sequence. False when
+// no run stands before a dot.
+bool FindFrameNumber(const char* name, size_t length, size_t& start, size_t& end) {
+  for (size_t dot = length; dot-- > 1;) {
+    if (name[dot] != '.' || !IsDigit(name[dot - 1])) continue;
+    start = end = dot;
+    while (start > 0 && IsDigit(name[start - 1])) --start;
+    return true;
   }
+  return false;
 }
 
-// Frame order: digit runs compared by value, so 999 comes before 1000 and 2 before 10, whatever
-// order the file system enumerates in; names equal by value fall back to their bytes.
-int CompareFrameNames(const char* a, const char* b) {
-  const char* const aStart = a;
-  const char* const bStart = b;
-  while (*a != '\0' && *b != '\0') {
-    if (IsDigit(*a) && IsDigit(*b)) {
-      while (*a == '0') ++a;
-      while (*b == '0') ++b;
-      size_t aDigits = 0, bDigits = 0;
-      while (IsDigit(a[aDigits])) ++aDigits;
-      while (IsDigit(b[bDigits])) ++bDigits;
-      if (aDigits != bDigits) return aDigits < bDigits ? -1 : 1;
-      const int byValue = std::memcmp(a, b, aDigits);
-      if (byValue != 0) return byValue;
-      a += aDigits;
-      b += bDigits;
-      continue;
-    }
-    if (*a != *b) return (unsigned char)*a < (unsigned char)*b ? -1 : 1;
-    ++a;
-    ++b;
+// The pattern for the folder search: the path with the frame number's run as "*". A "?" per
+// digit would miss shot_10000 from shot_9999, and on Windows it matches one character or none,
+// so what it finds would depend on the frame opened; "*" finds every frame and more, and the
+// names are filtered against the opened one. A movie keeps its digits: scene01.mov and
+// scene02.mov are two movies, not two frames. The frame number's place goes to numberStart and
+// numberEnd, relative to the name; both are the name's length when nothing is wildcarded.
+void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
+  const size_t length = std::strlen(pattern);
+  size_t name = length;
+  while (name > 0 && !IsSeparator(pattern[name - 1])) --name;
+  Viewer.NamePart = int32_t(name);
+  const char* const extension = std::strrchr(pattern + name, '.');
+  if (extension != nullptr) ClassifyExtension(extension + 1);
+
+  numberStart = numberEnd = length - name;
+  size_t start = 0;
+  size_t end = 0;
+  if (Viewer.Kind == Mov || !FindFrameNumber(pattern + name, length - name, start, end)) return;
+  numberStart = start;
+  numberEnd = end;
+  pattern[name + start] = '*';
+  std::memmove(pattern + name + start + 1, pattern + name + end, length - name - end + 1);
+}
+
+bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
-  if (*a != *b) return *a == '\0' ? -1 : 1;
-  return std::strcmp(aStart, bStart);
+  return true;
+}
+
+// A listed name belongs to the sequence when it is the opened name outside the frame number
+// (letter case aside, as the folder search and Windows' file names have it) and a run of digits
+// of any length stands where the number stood: shot_9999.dpx and shot_10000.dpx are one
+// sequence. The search's "*" also matches shot_x1.dpx or shot_1.dpx.bak; those are not frames.
+bool BelongsToSequence(const char* listed, const char* opened, size_t numberStart,
+                       size_t numberEnd) {
+  const size_t length = std::strlen(listed);
+  const size_t tail = std::strlen(opened) - numberEnd;
+  if (numberStart == numberEnd)
+    return length == numberEnd && EqualIgnoringCase(listed, opened, length);
+  if (length < numberStart + 1 + tail) return false;
+  for (size_t i = numberStart; i < length - tail; ++i) {
+    if (!IsDigit(listed[i])) return false;
+  }
+  return EqualIgnoringCase(listed, opened, numberStart) &&
+         EqualIgnoringCase(listed + length - tail, opened + numberEnd, tail);
+}
+
+// Frame order: by the frame number's value, so 999 comes before 1000 and 2 before 10, whatever
+// order the file system enumerates in, with any number of leading zeros; names of equal value
+// (shot_1 and shot_01) by their bytes. Every listed name has its number where the opened one
+// has it, and nothing else differs but letter case, so each name finds its own.
+int CompareFrameNames(const char* a, const char* b) {
+  size_t aStart = 0, aEnd = 0, bStart = 0, bEnd = 0;
+  if (FindFrameNumber(a, std::strlen(a), aStart, aEnd) &&
+      FindFrameNumber(b, std::strlen(b), bStart, bEnd)) {
+    while (aStart < aEnd && a[aStart] == '0') ++aStart;
+    while (bStart < bEnd && b[bStart] == '0') ++bStart;
+    if (aEnd - aStart != bEnd - bStart) return aEnd - aStart < bEnd - bStart ? -1 : 1;
+    const int byValue = std::memcmp(a + aStart, b + bStart, aEnd - aStart);
+    if (byValue != 0) return byValue;
+  }
+  return std::strcmp(a, b);
 }
 
 int CompareEntries(const void* a, const void* b) {
@@ -134,8 +156,13 @@ int32_t ScanSequence() {
   Viewer.Path[kPathBufferSize - 1] = '\0';
   char* const pattern = Viewer.Scratch;
   std::memcpy(pattern, Viewer.Path, kPathBufferSize);
-  Viewer.NamePart = 0;
-  BuildPattern(pattern);
+  size_t numberStart = 0;
+  size_t numberEnd = 0;
+  BuildPattern(pattern, numberStart, numberEnd);
+  const char* const opened = Viewer.Path + Viewer.NamePart;
+  const auto belongs = [&](const char* listed) {
+    return BelongsToSequence(listed, opened, numberStart, numberEnd);
+  };
 
   // First pass: count and measure, so the list is one block of exactly the right size.
   char name[kPlatformNameSize];
@@ -144,11 +171,13 @@ int32_t ScanSequence() {
   int32_t counted = 0;
   int32_t longest = 0;
   do {
+    if (!belongs(name)) continue;
     const int32_t length = int32_t(std::strlen(name));
     if (length > longest) longest = length;
     ++counted;
   } while (counted < kMaxListedFiles && PlatformFindNext(search, name));
   PlatformFindClose(search);
+  if (counted == 0) return -1;
 
   PlatformFree(Viewer.FrameList);
   Viewer.FrameList = static_cast<char*>(PlatformAllocZeroed(size_t(counted) * size_t(longest + 1)));
@@ -163,7 +192,7 @@ int32_t ScanSequence() {
   int32_t stored = 0;
   do {
     const size_t length = std::strlen(name);
-    if (length > size_t(longest)) continue;
+    if (length > size_t(longest) || !belongs(name)) continue;
     std::memcpy(Viewer.FrameList + size_t(stored) * size_t(Stride()), name, length + 1);
     ++stored;
   } while (stored < counted && PlatformFindNext(search, name));
@@ -172,7 +201,6 @@ int32_t ScanSequence() {
   if (stored == 0) return -1;
 
   std::qsort(Viewer.FrameList, size_t(stored), size_t(Stride()), CompareEntries);
-  const char* const opened = Viewer.Path + Viewer.NamePart;
   for (int32_t k = 0; k < stored; ++k) {
     if (std::strcmp(FrameListEntry(k), opened) == 0) {
       Viewer.CurrentFrame = k;

@@ -55,23 +55,23 @@ TEST(Sequence, PathGivesKindPatternAndNamePart) {
     std::string path, pattern, namePart;
     int32_t kind;
   } cases[] = {
-      {"C:\\s\\shot_0012.dpx", "C:\\s\\shot_????.dpx", "shot_0012.dpx", Dpx},
-      {"0012.DPX", "????.DPX", "0012.DPX", Dpx},  // digits only, no folder; any case
-      {"C:\\s\\take01.0012.dpx", "C:\\s\\take01.????.dpx", "take01.0012.dpx", Dpx},
-      {"C:\\s\\a1.b22.c333.dpx", "C:\\s\\a?.b??.c???.dpx", "a1.b22.c333.dpx", Dpx},  // every dot
-      {"C:\\7\\9.dpx", "C:\\7\\?.dpx", "9.dpx", Dpx},  // a run stops at the separator
-      {"C:/s/shot_0012.dpx", "C:/s/shot_????.dpx", "shot_0012.dpx", Dpx},  // forward slashes
-      {"shot_0012.dpx", "shot_????.dpx", "shot_0012.dpx", Dpx},  // no folder: all of it a name
-      {"C:\\r\\clip.0005.4K.r", "C:\\r\\clip.????.4K.r", "clip.0005.4K.r", RgbPlanes},
+      {"C:\\s\\shot_0012.dpx", "C:\\s\\shot_*.dpx", "shot_0012.dpx", Dpx},
+      {"0012.DPX", "*.DPX", "0012.DPX", Dpx},  // digits only, no folder; any case
+      {"C:\\s\\take01.0012.dpx", "C:\\s\\take01.*.dpx", "take01.0012.dpx", Dpx},
+      {"C:\\s\\a1.b22.c333.dpx", "C:\\s\\a1.b22.c*.dpx", "a1.b22.c333.dpx", Dpx},  // the last run
+      {"C:\\7\\9.dpx", "C:\\7\\*.dpx", "9.dpx", Dpx},  // a run stops at the separator
+      {"C:/s/shot_0012.dpx", "C:/s/shot_*.dpx", "shot_0012.dpx", Dpx},  // forward slashes
+      {"shot_0012.dpx", "shot_*.dpx", "shot_0012.dpx", Dpx},  // no folder: all of it a name
+      {"C:\\r\\clip.0005.4K.r", "C:\\r\\clip.*.4K.r", "clip.0005.4K.r", RgbPlanes},
       {"C:\\r\\clip0005_8K.G", "C:\\r\\clip0005_8K.G", "clip0005_8K.G", RgbPlanes},
       {"C:\\m\\scene01.Mov", "C:\\m\\scene01.Mov", "scene01.Mov", Mov},  // movies keep digits
       {"C:\\m\\scene.mp4", "C:\\m\\scene.mp4", "scene.mp4", Unknown},
       {"C:\\s\\x.rgb", "C:\\s\\x.rgb", "x.rgb", Unknown},  // one plane letter, not three
       {"C:\\s\\x.movx", "C:\\s\\x.movx", "x.movx", Unknown},
       {"C:\\s\\1234", "C:\\s\\1234", "1234", Unknown},                  // no dot at all
-      {"\"C:\\a b\\x_1.dpx\" /f", "C:\\a b\\x_?.dpx", "x_1.dpx", Dpx},  // a closing quote ends it
-      {"C:\\s\\x_1.dpx\"", "C:\\s\\x_?.dpx", "x_1.dpx", Dpx},           // a quote alone too
-      {"\"C:\\s\\x_1.dpx", "C:\\s\\x_?.dpx", "x_1.dpx", Dpx},           // a quote never closed
+      {"\"C:\\a b\\x_1.dpx\" /f", "C:\\a b\\x_*.dpx", "x_1.dpx", Dpx},  // a closing quote ends it
+      {"C:\\s\\x_1.dpx\"", "C:\\s\\x_*.dpx", "x_1.dpx", Dpx},           // a quote alone too
+      {"\"C:\\s\\x_1.dpx", "C:\\s\\x_*.dpx", "x_1.dpx", Dpx},           // a quote never closed
       {"", "", "", Unknown},
       {"\"" + fits + "\"", fits, fits, Unknown},  // the longest path the buffer holds
       {fits + "p", "before", "before", Unknown},  // refused: cut short, it could open another file
@@ -107,6 +107,21 @@ TEST(Sequence, FolderGivesTheListAndTheOpenedFrame) {
       {"s_01.dpx s_02.dpx", "s_02.dpx", "-s_01.dpx s_00.dpx", 0, "s_00.dpx *s_02.dpx"},
       {"s_01.dpx", "s_01.dpx", "-s_01.dpx", -1, ""},  // the file gone
       {"s_01.dpx", "s_01.dpx", "-", -1, ""},          // the folder gone
+      {"s_10001.dpx s_9999.dpx s_10000.dpx s_9998.dpx", "s_9998.dpx", "", 0,
+       "*s_9998.dpx s_9999.dpx s_10000.dpx s_10001.dpx"},  // past 9999
+      {"u_100.dpx u_2.dpx u_10.dpx u_1.dpx", "u_100.dpx", "", 0,
+       "u_1.dpx u_2.dpx u_10.dpx *u_100.dpx"},  // unpadded, found from any frame
+      {"g_5.dpx g_0003.dpx g_1.dpx e_1.dpx e_001.dpx e_01.dpx", "e_01.dpx", "", 0,
+       "e_001.dpx *e_01.dpx e_1.dpx"},  // equal values by their bytes
+      {"g_5.dpx g_0003.dpx g_1.dpx", "g_5.dpx", "", 0, "g_1.dpx g_0003.dpx *g_5.dpx"},  // gaps
+      {"i_2024.05.01_0002.dpx i_2024.06.01_0001.dpx i_2024.05.01_0001.dpx", "i_2024.05.01_0002.dpx",
+       "", 0, "i_2024.05.01_0001.dpx *i_2024.05.01_0002.dpx"},  // dates
+      {"c_v1.2.0001.dpx c_v2.2.0001.dpx c_v1.2.0002.dpx c_v1.12.0001.dpx", "c_v1.2.0001.dpx", "", 0,
+       "*c_v1.2.0001.dpx c_v1.2.0002.dpx"},  // versions are part of the name
+      {"s_1.dpx s_x1.dpx s_1.dpx.bak s_.dpx s_1a.dpx s_1.dpy xs_1.dpx", "s_1.dpx", "", 0,
+       "*s_1.dpx"},  // what "*" matches beside the frames
+      {"p.2.4K.r p.10.4K.r p.1.8K.r p.1.4K.g", "p.10.4K.r", "", 0, "p.2.4K.r *p.10.4K.r"},
+      {"clip0005_8K.G clip0006_8K.G", "clip0005_8K.G", "", 0, "*clip0005_8K.G"},  // no number
   };
   for (const auto& c : cases) {
     const TestDir dir;
@@ -123,39 +138,35 @@ TEST(Sequence, FolderGivesTheListAndTheOpenedFrame) {
   }
 }
 
-// Frame order against a naive model: every digit run widened to 30 digits, then the bytes;
-// names equal that way in their own bytes' order. An opened "*" lists every name of the folder,
-// however long: then LoadFrame puts a listed name after the folder, or refuses, the path
-// untouched, a name too long for the path buffer or an index outside the list (after a failed
-// open a tick loads nothing).
+// Frame order against a naive model: the frame number widened to 30 digits, then the bytes.
+// Then LoadFrame puts a listed name after the folder, or refuses, the path untouched, a name too
+// long for the path buffer or an index outside the list (after a failed open a tick loads
+// nothing).
 TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
   const TestDir dir;
-  const std::string fit(259 - (dir / "").size(), 'n');  // the longest name the buffer holds here
-  std::istringstream in(
-      "9zzz 10zz 100z 2b10 2b9z 01z1 1z01 zzzz z9zz z10z 0999 1000 ____ f2 "
-      "f0000000000000000000000000001");  // more digits than any integer holds
-  std::vector<std::string> names = {fit, fit + "n", "x1", "x01a"};  // x1 ends first, by value
-  for (std::string name; in >> name;) names.push_back(name + ".dpx");
+  const size_t fits = 259 - (dir / "").size();  // the longest name the buffer holds here
+  const std::string fit = "f_" + std::string(fits - 7, '0') + "7.dpx";
+  std::vector<std::string> names = {fit, "f_" + std::string(fits - 6, '0') + "8.dpx"};
+  std::istringstream in("9 10 100 0999 1000 01 1 001 2 0000000000000000000000000001 3");
+  for (std::string number; in >> number;) names.push_back("f_" + number + ".dpx");
   for (const std::string& name : names) dir.Write(name, {});
   const auto widened = [](const std::string& name) {
-    std::string wide;
-    for (size_t i = 0, j = 0; i < name.size(); i = std::max(j, i + 1)) {
-      for (j = i; j < name.size() && name[j] >= '0' && name[j] <= '9';) ++j;
-      wide += j > i ? std::string(30 - (j - i), '0') + name.substr(i, j - i) : name.substr(i, 1);
-    }
-    return std::make_pair(wide, name);
+    const std::string number = name.substr(2, name.size() - 6);
+    const size_t zeros = number.find_first_not_of('0');
+    return std::make_pair(std::string(30 - (number.size() - zeros), '0') + number.substr(zeros),
+                          name);
   };
   std::sort(names.begin(), names.end(), [&](auto& a, auto& b) { return widened(a) < widened(b); });
   std::string model;
-  for (const std::string& name : names) model += (model.empty() ? "*" : " ") + name;
-  ASSERT_TRUE(TakeOpenPath((dir / "*").c_str()));
+  for (const std::string& name : names) model += (name == "f_3.dpx" ? " *" : " ") + name;
+  ASSERT_TRUE(TakeOpenPath((dir / "f_3.dpx").c_str()));
   ASSERT_EQ(ScanSequence(), 0);
-  EXPECT_EQ(Listed(), model);
+  EXPECT_EQ(" " + Listed(), model);
   const int32_t at = int32_t(std::find(names.begin(), names.end(), fit) - names.begin());
   for (const int32_t index : {at, at + 1, -1, int32_t(names.size())}) {
     const std::string before = Viewer.Path;
     Viewer.CurrentFrame = index;
-    EXPECT_EQ(LoadFrame(), -1);  // a kind without a reader
+    EXPECT_EQ(LoadFrame(), -1);  // an empty file
     EXPECT_EQ(Viewer.Path, index == at ? dir / fit : before) << index;
   }
 }
