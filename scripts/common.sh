@@ -5,6 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT" || exit 1
 
 NATIVE_DIR=build/native
+RELEASE_DIR=build/release
 WIN32_DIR=build/win32
 JOBS=$(nproc 2>/dev/null || echo 2)
 
@@ -45,6 +46,13 @@ build_native() {
   log "native build ($NATIVE_DIR, Debug with ASan and UBSan)"
   cmake -S . -B "$NATIVE_DIR" -DCMAKE_BUILD_TYPE=Debug -DZELKORA_SANITIZE=ON >/dev/null &&
     cmake --build "$NATIVE_DIR" -j "$JOBS"
+}
+
+# The tools a user runs: the sanitizer build above is about three times slower.
+build_release() {
+  log "release build of the tools ($RELEASE_DIR)"
+  cmake -S . -B "$RELEASE_DIR" -DCMAKE_BUILD_TYPE=Release -DZELKORA_TESTS=OFF >/dev/null &&
+    cmake --build "$RELEASE_DIR" -j "$JOBS" --target zelkora-frame zelkora-testpattern
 }
 
 build_win32() {

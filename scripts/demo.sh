@@ -5,14 +5,14 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 ensure_packages
-build_native
+build_release
 build_win32
 
 sample=build/demo-sequence
 if [ ! -f "$sample/demo_0001.dpx" ]; then
   log "writing a 4K DPX sequence to $sample"
   mkdir -p "$sample"
-  "$NATIVE_DIR/tools/zelkora-testpattern" --format dpx --size 4k --frames 24 "$sample" demo
+  "$RELEASE_DIR/tools/zelkora-testpattern" --format dpx --size 4k --frames 24 "$sample" demo
 fi
 prefix=$(wine_prefix wine-demo)
 first=$(winepath -w "$sample/demo_0001.dpx" 2>/dev/null || echo "$sample/demo_0001.dpx")
