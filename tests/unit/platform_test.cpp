@@ -2,9 +2,12 @@
 // code and under Wine against the system's own, so that the two stay one behaviour.
 #include "platform/dir_search.h"
 #include "platform/file.h"
+#include "platform/workers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <set>
 
@@ -149,6 +152,37 @@ TEST(PlatformFile, ReadsAndSeeksDeliverWhatTheFileHolds) {
     at += s.got;
   }
   PlatformCloseFile(file);
+}
+
+// A crew of each size runs every part of a job exactly once, the parts clamped to the crew, and
+// a crew can be replaced or stopped and started again without a job of the old one running.
+TEST(PlatformWorkers, EveryPartRunsOnceOnItsOwnWorker) {
+  EXPECT_GE(PlatformProcessorCount(), 1);
+  for (const int32_t count : {1, 2, 3, kMaxWorkers, kMaxWorkers + 5, 0}) {
+    const int32_t expected = count < 1 ? 1 : std::min(count, kMaxWorkers);
+    EXPECT_EQ(PlatformStartWorkers(count), expected);
+    EXPECT_EQ(PlatformWorkerCount(), expected);
+    for (const int32_t parts : {1, expected, expected + 1, 0}) {
+      std::atomic<int32_t> runs[kMaxWorkers + 1] = {};
+      std::atomic<int32_t> sawParts{0};
+      struct Job {
+        std::atomic<int32_t>* runs;
+        std::atomic<int32_t>* sawParts;
+      } job = {runs, &sawParts};
+      PlatformRunWorkers(
+          [](void* context, int32_t part, int32_t parts) {
+            Job& j = *static_cast<Job*>(context);
+            j.runs[part] += 1;
+            j.sawParts->store(parts);
+          },
+          &job, parts);
+      const int32_t ran = std::max(1, std::min(parts, expected));
+      EXPECT_EQ(sawParts.load(), ran);
+      for (int32_t k = 0; k <= kMaxWorkers; ++k) EXPECT_EQ(runs[k].load(), k < ran ? 1 : 0);
+    }
+  }
+  PlatformStopWorkers();
+  EXPECT_EQ(PlatformWorkerCount(), 1);
 }
 
 }  // namespace
