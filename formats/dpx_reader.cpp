@@ -171,56 +171,34 @@ inline uint32_t Load32(const uint8_t* at) {
   return kLittleEndian ? word : __builtin_bswap32(word);
 }
 
-// The codes of pixel p's R, G and B from its samples p * components + 0, 1, 2; Samples::Code
-// gives the code of one sample of the row.
-template <class Samples>
-struct EachSample {
-  template <uint32_t kComponents>
-  static void Pixel(const uint8_t* row, uint32_t p, uint32_t (&code)[3]) {
-    const uint32_t i = p * kComponents;
-    code[0] = Samples::Code(row, i);
-    code[1] = Samples::Code(row, i + 1);
-    code[2] = Samples::Code(row, i + 2);
-  }
-};
-
-struct Bytes8 : EachSample<Bytes8> {
-  static uint32_t Code(const uint8_t* row, uint32_t i) { return uint32_t(row[i]) << 2; }
+// Samples of whole bytes, kBytes each: CodeAt gives the code of the sample at a byte.
+struct Bytes8 {
+  static constexpr size_t kBytes = 1;
+  static uint32_t CodeAt(const uint8_t* sample) { return uint32_t(*sample) << 2; }
 };
 
 template <bool kLittleEndian>
-struct Words16 : EachSample<Words16<kLittleEndian>> {
-  static uint32_t Code(const uint8_t* row, uint32_t i) {
-    return Load16<kLittleEndian>(row + 2 * size_t(i)) >> 6;
-  }
+struct Words16 {
+  static constexpr size_t kBytes = 2;
+  static uint32_t CodeAt(const uint8_t* sample) { return Load16<kLittleEndian>(sample) >> 6; }
 };
 
 template <bool kLittleEndian>
-struct Words16Low12 : EachSample<Words16Low12<kLittleEndian>> {
-  static uint32_t Code(const uint8_t* row, uint32_t i) {
-    return (Load16<kLittleEndian>(row + 2 * size_t(i)) & 0xFFF) >> 2;
+struct Words16Low12 {
+  static constexpr size_t kBytes = 2;
+  static uint32_t CodeAt(const uint8_t* sample) {
+    return (Load16<kLittleEndian>(sample) & 0xFFF) >> 2;
   }
 };
 
-// Three samples to a word, the first at kFirstShift: 22 (method A) or 20 (method B).
+// Samples that share words with others: Code gives the code of sample i of a row.
+// Three to a word, the first at kFirstShift: 22 (method A) or 20 (method B).
 template <bool kLittleEndian, uint32_t kFirstShift>
-struct Filled10 : EachSample<Filled10<kLittleEndian, kFirstShift>> {
+struct Filled10 {
   static uint32_t Code(const uint8_t* row, uint32_t i) {
     const uint32_t word = i / 3;
     return Load32<kLittleEndian>(row + 4 * size_t(word)) >> (kFirstShift - 10 * (i - 3 * word)) &
            0x3FF;
-  }
-  // An RGB pixel is one whole word: one load for three samples.
-  template <uint32_t kComponents>
-  static void Pixel(const uint8_t* row, uint32_t p, uint32_t (&code)[3]) {
-    if constexpr (kComponents != 3) {
-      EachSample<Filled10>::template Pixel<kComponents>(row, p, code);
-    } else {
-      const uint32_t word = Load32<kLittleEndian>(row + 4 * size_t(p));
-      code[0] = word >> kFirstShift & 0x3FF;
-      code[1] = word >> (kFirstShift - 10) & 0x3FF;
-      code[2] = word >> (kFirstShift - 20) & 0x3FF;
-    }
   }
 };
 
@@ -228,7 +206,7 @@ struct Filled10 : EachSample<Filled10<kLittleEndian, kFirstShift>> {
 // past the row when the sample does not run into it: still inside the ReadBuffer, whose 61440
 // bytes outlast the longest packed row (46080) by far, and masked off.
 template <bool kLittleEndian, uint32_t kBits>
-struct Packed : EachSample<Packed<kLittleEndian, kBits>> {
+struct Packed {
   static uint32_t Code(const uint8_t* row, uint32_t i) {
     const uint32_t bit = i * kBits;
     const uint8_t* word = row + size_t(bit / 32) * 4;
@@ -240,20 +218,59 @@ struct Packed : EachSample<Packed<kLittleEndian, kBits>> {
 static_assert(uint64_t(kMaxSourceWidth) * 4 * 12 / 8 + 4 <= uint64_t(kReadBufferSize),
               "a packed row and the word after it fit the ReadBuffer");
 
+// The codes of one pixel's R, G and B, the pixel at `at` of a row. A pixel of whole bytes is
+// found by its first byte, kUnit bytes a pixel: found by its index instead, with a multiply per
+// pixel, 16-bit RGB at 1/1 took a tenth longer.
+template <class Sample, uint32_t kComponents>
+struct WholeBytePixels {
+  static constexpr size_t kUnit = Sample::kBytes * kComponents;
+  static void Codes(const uint8_t* row, size_t at, uint32_t (&code)[3]) {
+    code[0] = Sample::CodeAt(row + at);
+    code[1] = Sample::CodeAt(row + at + Sample::kBytes);
+    code[2] = Sample::CodeAt(row + at + 2 * Sample::kBytes);
+  }
+};
+
+// An RGB pixel filled to 32 bits is one whole word: one load for three samples.
+template <bool kLittleEndian, uint32_t kFirstShift>
+struct Filled10RgbPixels {
+  static constexpr size_t kUnit = 4;
+  static void Codes(const uint8_t* row, size_t at, uint32_t (&code)[3]) {
+    const uint32_t word = Load32<kLittleEndian>(row + at);
+    code[0] = word >> kFirstShift & 0x3FF;
+    code[1] = word >> (kFirstShift - 10) & 0x3FF;
+    code[2] = word >> (kFirstShift - 20) & 0x3FF;
+  }
+};
+
+// Other pixels are found by their index: samples p * components + 0, 1, 2.
+template <class Sample, uint32_t kComponents>
+struct IndexedPixels {
+  static constexpr size_t kUnit = 1;
+  static void Codes(const uint8_t* row, size_t at, uint32_t (&code)[3]) {
+    const uint32_t i = uint32_t(at) * kComponents;
+    code[0] = Sample::Code(row, i);
+    code[1] = Sample::Code(row, i + 1);
+    code[2] = Sample::Code(row, i + 2);
+  }
+};
+
 // One shown row: every Step-th pixel of the row into consecutive bitmap pixels; in a mirrored
-// row the picture's left edge is the row's last pixel.
-template <class Samples, uint32_t kComponents>
+// row the picture's left edge is the row's last pixel, and the walk runs backwards (unsigned
+// steps that wrap, so the last one may point before the row: it is never read).
+template <class Pixels>
 struct DpxRows {
   template <bool kHdrToSdr, bool kBt709>
   struct Row {
     static void Decode(const RowWalk& walk, uint8_t* destination) {
       const int32_t* narrowToFull = NarrowToFullTable;
       const uint8_t* row = walk.Rows;
-      const uint32_t step = uint32_t(walk.Mirrored ? -walk.Step : walk.Step);
-      uint32_t p = walk.Mirrored ? uint32_t(walk.Width - 1) : 0;
-      for (int32_t x = 0; x < walk.Columns; ++x, p += step, destination += 4) {
+      const size_t forward = size_t(walk.Step) * Pixels::kUnit;
+      const size_t step = walk.Mirrored ? 0 - forward : forward;
+      size_t at = walk.Mirrored ? size_t(walk.Width - 1) * Pixels::kUnit : 0;
+      for (int32_t x = 0; x < walk.Columns; ++x, at += step, destination += 4) {
         uint32_t code[3];
-        Samples::template Pixel<kComponents>(row, p, code);
+        Pixels::Codes(row, at, code);
         StorePixel<kHdrToSdr, kBt709>(
             {narrowToFull[code[0]], narrowToFull[code[1]], narrowToFull[code[2]]}, destination);
       }
@@ -262,36 +279,47 @@ struct DpxRows {
 };
 
 // The decoder is chosen here, once for the frame.
-template <class Samples>
+template <class RgbPixels, class RgbaPixels>
 int32_t DecodeDpx(PlatformFile file, const DpxLayout& layout) {
   const uint32_t rowBytes = uint32_t(layout.RowBytes);  // at most 61440 within the size limits
   if (layout.Components == 4) {
-    return DecodeFrame<DpxRows<Samples, 4>::template Row>(&file, 1, layout.ImageOffset, rowBytes,
+    return DecodeFrame<DpxRows<RgbaPixels>::template Row>(&file, 1, layout.ImageOffset, rowBytes,
                                                           Viewer.ReadBuffer, kReadBufferSize,
                                                           kZeroRowBytes, layout.Order);
   }
-  return DecodeFrame<DpxRows<Samples, 3>::template Row>(&file, 1, layout.ImageOffset, rowBytes,
-                                                        Viewer.ReadBuffer, kReadBufferSize,
-                                                        kZeroRowBytes, layout.Order);
+  return DecodeFrame<DpxRows<RgbPixels>::template Row>(&file, 1, layout.ImageOffset, rowBytes,
+                                                       Viewer.ReadBuffer, kReadBufferSize,
+                                                       kZeroRowBytes, layout.Order);
+}
+
+template <class Sample>
+int32_t DecodeWholeBytes(PlatformFile file, const DpxLayout& layout) {
+  return DecodeDpx<WholeBytePixels<Sample, 3>, WholeBytePixels<Sample, 4>>(file, layout);
+}
+
+template <class Sample>
+int32_t DecodeIndexed(PlatformFile file, const DpxLayout& layout) {
+  return DecodeDpx<IndexedPixels<Sample, 3>, IndexedPixels<Sample, 4>>(file, layout);
 }
 
 template <bool kLittleEndian>
 int32_t DecodeInByteOrder(PlatformFile file, const DpxLayout& layout) {
+  constexpr bool L = kLittleEndian;
   switch (layout.Samples) {
     case kBytes8:
-      return DecodeDpx<Bytes8>(file, layout);
+      return DecodeWholeBytes<Bytes8>(file, layout);
     case kWords16:
-      return DecodeDpx<Words16<kLittleEndian>>(file, layout);
+      return DecodeWholeBytes<Words16<L>>(file, layout);
     case kWords16Low12:
-      return DecodeDpx<Words16Low12<kLittleEndian>>(file, layout);
+      return DecodeWholeBytes<Words16Low12<L>>(file, layout);
     case kFilled10A:
-      return DecodeDpx<Filled10<kLittleEndian, 22>>(file, layout);
+      return DecodeDpx<Filled10RgbPixels<L, 22>, IndexedPixels<Filled10<L, 22>, 4>>(file, layout);
     case kFilled10B:
-      return DecodeDpx<Filled10<kLittleEndian, 20>>(file, layout);
+      return DecodeDpx<Filled10RgbPixels<L, 20>, IndexedPixels<Filled10<L, 20>, 4>>(file, layout);
     case kPacked10:
-      return DecodeDpx<Packed<kLittleEndian, 10>>(file, layout);
+      return DecodeIndexed<Packed<L, 10>>(file, layout);
     case kPacked12:
-      return DecodeDpx<Packed<kLittleEndian, 12>>(file, layout);
+      return DecodeIndexed<Packed<L, 12>>(file, layout);
   }
   return -1;
 }
