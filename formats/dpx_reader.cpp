@@ -63,9 +63,9 @@ struct DpxLayout {
   uint32_t Height;
   bool LittleEndian;
   SampleKind Samples;
-  uint32_t Components;  // 3, or 4 where alpha follows
-  uint64_t RowBytes;    // up to the last 32-bit word, byte or 16-bit word that holds a sample
-  bool MaybeWordPadded;
+  uint32_t Components;   // 3, or 4 where alpha follows
+  uint64_t RowBytes;     // up to the last 32-bit word, byte or 16-bit word that holds a sample
+  bool MaybeWordPadded;  // rows of bytes or 16-bit words ending mid-word, the padding unsaid
   RowOrder Order;
 };
 

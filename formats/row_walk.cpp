@@ -81,6 +81,7 @@ uint8_t* ReadNextShownRow(RowWalk& walk) {
       Viewer.FramePixels + size_t(walk.NextRow >> walk.Shift) * size_t(walk.Columns) * 4;
   walk.NextRow += walk.RowAdvance;
   if (walk.NextRow > walk.TopRow) walk.NextRow = -1;
-  walk.PendingSkip = int64_t(walk.Step - 1) * walk.RowStride + (walk.RowStride - walk.RowBytes);
+  // The padding after the row just read, then the rows not shown.
+  walk.PendingSkip = (walk.RowStride - walk.RowBytes) + int64_t(walk.Step - 1) * walk.RowStride;
   return destination;
 }
