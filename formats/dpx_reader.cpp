@@ -162,7 +162,8 @@ template <bool kLittleEndian>
 inline uint32_t Load16(const uint8_t* at) {
   uint16_t word;
   std::memcpy(&word, at, 2);
-  return kLittleEndian ? word : __builtin_bswap16(word);
+  if constexpr (!kLittleEndian) word = __builtin_bswap16(word);
+  return word;
 }
 template <bool kLittleEndian>
 inline uint32_t Load32(const uint8_t* at) {
