@@ -1,5 +1,6 @@
 // The DPX reader on full-size frames, beside the I/O floor: the same file opened, the same header
 // fields read and the same rows read and passed over with the same calls, but nothing decoded.
+// The 16-bit RGB files at 4K and 8K, and the most common DPX of all at 4K: 10-bit method A.
 // scripts/bench.sh turns the times into the ratios that matter (decode / floor, options on /
 // options off, and an external decoder / ours).
 #include <benchmark/benchmark.h>
@@ -36,15 +37,28 @@ std::string DpxBenchFile(int32_t k) {
                     {}});
 }
 
+// The same picture, 10-bit RGB filled to 32-bit words by method A: one word a pixel.
+std::string Dpx10BenchFile(int32_t k) {
+  const int32_t width = BenchWidth(k);
+  const auto picture = [width](int32_t y, Rgb10* row) {
+    const uint64_t r = uint64_t(y);
+    for (int32_t x = 0; x < width; ++x) {
+      row[x] = {BenchCode(x + r), BenchCode(x * 3 + r * 5), BenchCode(x * 7 + r * 2)};
+    }
+  };
+  return BenchFile("bench" + std::to_string(k) + "K-10.dpx",
+                   DpxLayoutFile({50, 10, 1}, width, BenchHeight(k), picture));
+}
+
 // ReadDpxFrame without the decode: what reading the frame costs at the least.
-int32_t ReadDpxRowsOnly() {
+int32_t ReadDpxRowsOnly(uint32_t bytesPerPixel) {
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return -1;
-  uint8_t header[780];  // through the size fields, as the reader reads it
+  uint8_t header[1408];  // through the image elements, as the reader reads it
   PlatformReadFile(file, header, sizeof header);
   RowWalk walk;
   int32_t rows = -1;
-  if (BeginRowWalk(walk, &file, 1, kDpxImageOffset, uint32_t(Viewer.SourceWidth) * 6,
+  if (BeginRowWalk(walk, &file, 1, kDpxImageOffset, uint32_t(Viewer.SourceWidth) * bytesPerPixel,
                    Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes)) {
     rows = 0;
     while (ReadNextShownRow(walk) != nullptr) ++rows;
@@ -53,9 +67,9 @@ int32_t ReadDpxRowsOnly() {
   return rows;
 }
 
-void SetUpDpx(benchmark::State& state, bool options) {
+void SetUpDpx(benchmark::State& state, bool options, bool tenBits = false) {
   const int32_t k = int32_t(state.range(0));
-  const std::string path = DpxBenchFile(k);
+  const std::string path = tenBits ? Dpx10BenchFile(k) : DpxBenchFile(k);
   SetUpViewer(k, int32_t(state.range(1)), options, path);
 }
 
@@ -71,7 +85,7 @@ void BM_DpxFrame(benchmark::State& state) {
 void BM_DpxFloor(benchmark::State& state) {
   SetUpDpx(state, false);
   for (auto _ : state) {
-    if (ReadDpxRowsOnly() < 0) state.SkipWithError("no rows read");
+    if (ReadDpxRowsOnly(6) < 0) state.SkipWithError("no rows read");
   }
   ResetViewerState();
 }
@@ -81,7 +95,7 @@ void BM_DpxFloor(benchmark::State& state) {
 void BM_DpxDecodeOverFloor(benchmark::State& state) {
   SetUpDpx(state, false);
   MeasurePair(
-      state, [] { ReadDpxFrame(); }, [] { ReadDpxRowsOnly(); });
+      state, [] { ReadDpxFrame(); }, [] { ReadDpxRowsOnly(6); });
   ResetViewerState();
 }
 
@@ -98,6 +112,30 @@ void BM_DpxOptionsOnOverOff(benchmark::State& state) {
         SetOptions(false);
         ReadDpxFrame();
       });
+  ResetViewerState();
+}
+
+void BM_Dpx10Frame(benchmark::State& state) {
+  SetUpDpx(state, false, true);
+  for (auto _ : state) {
+    if (ReadDpxFrame() != 0) state.SkipWithError("ReadDpxFrame failed");
+    benchmark::DoNotOptimize(Viewer.FramePixels[0]);
+  }
+  ResetViewerState();
+}
+
+void BM_Dpx10Floor(benchmark::State& state) {
+  SetUpDpx(state, false, true);
+  for (auto _ : state) {
+    if (ReadDpxRowsOnly(4) < 0) state.SkipWithError("no rows read");
+  }
+  ResetViewerState();
+}
+
+void BM_Dpx10DecodeOverFloor(benchmark::State& state) {
+  SetUpDpx(state, false, true);
+  MeasurePair(
+      state, [] { ReadDpxFrame(); }, [] { ReadDpxRowsOnly(4); });
   ResetViewerState();
 }
 
@@ -119,5 +157,18 @@ BENCHMARK(BM_DpxDecodeOverFloor)
 BENCHMARK(BM_DpxOptionsOnOverOff)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4, 8}, {0, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_Dpx10Frame)
+    ->ArgNames({"K", "shift", "options"})
+    ->ArgsProduct({{4}, {0, 2}, {0}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dpx10Floor)
+    ->ArgNames({"K", "shift"})
+    ->ArgsProduct({{4}, {0, 2}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dpx10DecodeOverFloor)
+    ->ArgNames({"K", "shift"})
+    ->ArgsProduct({{4}, {0, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();

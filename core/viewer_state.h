@@ -9,7 +9,7 @@ enum SourceKind : int32_t { Dpx = 0, Mov = 1, RgbPlanes = 2, Unknown = 3 };
 
 constexpr int kPathBufferSize = 260;      // 259 characters and the terminator
 constexpr int kScratchBufferSize = 260;   // search pattern, status texts
-constexpr int kReadBufferSize = 46080;    // one 7680-pixel row of three 16-bit samples
+constexpr int kReadBufferSize = 61440;    // one 7680-pixel row of four 16-bit samples
 constexpr int kMovRowBufferSize = 20480;  // one raw v210 row of 7680 pixels
 constexpr int32_t kMaxSourceWidth = 7680;
 constexpr int32_t kMaxSourceHeight = 4320;

@@ -19,7 +19,7 @@ void FillMissing(uint8_t* row, uint32_t from, uint32_t to, const uint8_t* patter
 
 bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, int64_t firstRow,
                   uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
-                  const MissingRowBytes& missing) {
+                  const MissingRowBytes& missing, const RowOrder& order) {
   const int32_t shift = Viewer.ScaleShift;
   const int32_t width = Viewer.SourceWidth;
   const int32_t height = Viewer.SourceHeight;
@@ -37,6 +37,7 @@ bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, i
   walk.Shift = shift;
   walk.Columns = columns;
   walk.NextRow = -1;
+  walk.Mirrored = order.Mirrored;
   // Nothing to show (a width or height of 0, or below 2^s): no write, so no guard is needed.
   if (columns == 0 || bitmapRows == 0) return true;
 
@@ -45,11 +46,15 @@ bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, i
   if (!FrameBufferFitsSource() || rowBuffer == nullptr) return false;
   if (uint64_t(rowBytes) * uint64_t(fileCount) > bufferBytes) return false;
   walk.RowBytes = rowBytes;
+  walk.RowStride = int64_t(rowBytes) + int64_t(order.Padding);
 
   // The topmost shown row is the highest multiple of 2^s that still lands inside the bitmap;
-  // the file rows above it are passed over before the first read.
-  walk.NextRow = (bitmapRows - 1) << shift;
-  walk.PendingSkip = int64_t(height - 1 - walk.NextRow) * int64_t(rowBytes);
+  // top first, the file rows above it are passed over before the first read. Bottom first, the
+  // first file row is g = 0, always shown, and the walk ends at the topmost.
+  walk.TopRow = (bitmapRows - 1) << shift;
+  walk.NextRow = order.BottomUp ? 0 : walk.TopRow;
+  walk.RowAdvance = order.BottomUp ? walk.Step : -walk.Step;
+  walk.PendingSkip = order.BottomUp ? 0 : int64_t(height - 1 - walk.TopRow) * walk.RowStride;
   walk.Located = true;
   for (int32_t k = 0; k < fileCount; ++k) {
     if (PlatformSeekFile(files[k], firstRow, SeekFromStart) != firstRow) walk.Located = false;
@@ -74,7 +79,9 @@ uint8_t* ReadNextShownRow(RowWalk& walk) {
   }
   uint8_t* destination =
       Viewer.FramePixels + size_t(walk.NextRow >> walk.Shift) * size_t(walk.Columns) * 4;
-  walk.NextRow -= walk.Step;
-  walk.PendingSkip = int64_t(walk.Step - 1) * int64_t(walk.RowBytes);
+  walk.NextRow += walk.RowAdvance;
+  if (walk.NextRow > walk.TopRow) walk.NextRow = -1;
+  // The padding after the row just read, then the rows not shown.
+  walk.PendingSkip = (walk.RowStride - walk.RowBytes) + int64_t(walk.Step - 1) * walk.RowStride;
   return destination;
 }

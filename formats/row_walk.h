@@ -15,6 +15,10 @@
 //
 // When W or H is not a multiple of 2^s, the rightmost kept column and the topmost kept row would
 // land one past the bitmap's edge: both are dropped, so every write stays inside the bitmap.
+//
+// A layout may store its rows otherwise (RowOrder): the bottom of the picture first, so the walk
+// runs upwards and g is the file row's own number; padding after every row, passed over; or
+// pixels right to left, which only the row decoder sees. The same rows and columns are shown.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +38,13 @@ struct MissingRowBytes {
 };
 extern const MissingRowBytes kZeroRowBytes;
 
+// How the rows lie in the file where that is not top first, left to right, back to back.
+struct RowOrder {
+  uint32_t Padding;  // bytes after every row, never read
+  bool BottomUp;     // the first file row is the bottom of the picture
+  bool Mirrored;     // a row's first pixel is the right edge of the picture
+};
+
 struct RowWalk {
   PlatformFile Files[kMaxRowWalkFiles];  // read in step, in this order
   int32_t FileCount;
@@ -46,7 +57,11 @@ struct RowWalk {
   int32_t Step;         // 2^s: source rows, and columns, from one shown to the next
   int32_t Shift;        // s
   int32_t NextRow;      // number g of the next shown row; below 0 when none is left
+  int32_t TopRow;       // number g of the topmost shown row
+  int32_t RowAdvance;   // from one shown row's g to the next one's in file order: -Step or Step
+  int64_t RowStride;    // from the start of one file row to the next: RowBytes and the padding
   int64_t PendingSkip;  // bytes of rows not shown, still to be passed over in each file
+  bool Mirrored;        // RowOrder::Mirrored, for the row decoder
 };
 
 // Prepares a walk over the current frame: the first row of every file at firstRow, rowBytes
@@ -56,7 +71,7 @@ struct RowWalk {
 // An empty bitmap has nothing to write: true, and the walk yields no row.
 bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, int64_t firstRow,
                   uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
-                  const MissingRowBytes& missing);
+                  const MissingRowBytes& missing, const RowOrder& order = {});
 
 // Passes over the rows that are not shown with relative seeks, reads the next shown row of
 // every file into the row buffer and returns the first bitmap pixel of the row it lands in;
@@ -84,9 +99,10 @@ inline void StorePixel(PixelTriple triple, uint8_t* at) {
 template <template <bool, bool> class RowDecoder>
 int32_t DecodeFrame(const PlatformFile* files, int32_t fileCount, int64_t firstRow,
                     uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
-                    const MissingRowBytes& missing) {
+                    const MissingRowBytes& missing, const RowOrder& order = {}) {
   RowWalk walk;
-  if (!BeginRowWalk(walk, files, fileCount, firstRow, rowBytes, rowBuffer, bufferBytes, missing)) {
+  if (!BeginRowWalk(walk, files, fileCount, firstRow, rowBytes, rowBuffer, bufferBytes, missing,
+                    order)) {
     return -1;
   }
   const auto run = [&walk](auto decode) {

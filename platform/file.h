@@ -6,7 +6,7 @@
 struct PlatformFileHandle;
 using PlatformFile = PlatformFileHandle*;  // null is the one failure signal
 
-enum PlatformSeekOrigin { SeekFromStart, SeekFromCurrent };
+enum PlatformSeekOrigin { SeekFromStart, SeekFromCurrent, SeekFromEnd };
 
 // Opens an existing file for reading, shared with other readers, with the sequential-scan hint.
 // Null when it cannot be opened (missing, a folder, no access, a name the system refuses).

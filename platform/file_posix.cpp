@@ -49,8 +49,10 @@ uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n) {
 
 int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin origin) {
   // lseek refuses a negative result with EINVAL and leaves the position alone, as Windows does.
-  const off_t at =
-      lseek(Descriptor(file), off_t(offset), origin == SeekFromStart ? SEEK_SET : SEEK_CUR);
+  const int whence = origin == SeekFromStart ? SEEK_SET
+                     : origin == SeekFromEnd ? SEEK_END
+                                             : SEEK_CUR;
+  const off_t at = lseek(Descriptor(file), off_t(offset), whence);
   return at < 0 ? -1 : int64_t(at);
 }
 

@@ -25,8 +25,10 @@ int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin o
   // only the error code tells a failure apart. It is cleared first so that a stale code left by
   // an earlier call can never turn such a position into a failure.
   SetLastError(NO_ERROR);
-  const DWORD low = SetFilePointer(Handle(file), LONG(uint32_t(offset)), &high,
-                                   origin == SeekFromStart ? FILE_BEGIN : FILE_CURRENT);
+  const DWORD method = origin == SeekFromStart ? FILE_BEGIN
+                       : origin == SeekFromEnd ? FILE_END
+                                               : FILE_CURRENT;
+  const DWORD low = SetFilePointer(Handle(file), LONG(uint32_t(offset)), &high, method);
   if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
   return int64_t((uint64_t(uint32_t(high)) << 32) | low);
 }

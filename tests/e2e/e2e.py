@@ -262,7 +262,7 @@ def bad_files():
     folder = os.path.join(WORK, "bad")
     os.makedirs(folder)
     with open(os.path.join(folder, "bad_0001.dpx"), "wb") as out:
-        out.write(b"XPDS" + bytes(2044))  # the magic of a DPX file written little-endian
+        out.write(b"SDPX" + bytes(796) + bytes([100]) + bytes(1247))  # YCbCr 4:2:2: not read
     viewer = Viewer(windows_path(os.path.join(folder, "bad_0001.dpx")))
     viewer.dismiss("Invalid image file!")
     viewer.wait_texts("bad_0001.dpx", "Frame: 0/0", "Step: 0")

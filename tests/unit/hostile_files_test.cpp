@@ -92,7 +92,7 @@ std::vector<HostileCase> HostileCases() {
       {Dpx(cut(780)), 64, 8, 0, kOk, kBlack, 64, 8},                    // no image data
       {Dpx(cut(2048 + 3 * 384 + 192)), 64, 8, 0, kOk, kPartly, 64, 8},  // cut in row 3
       {Dpx(cut(2048 + 4 * 384)), 64, 8, 1, kOk, kPartly, 64, 8},        // at 1/2: a kept row lacks
-      {Dpx(with32(0, 0x58504453)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},  // "XPDS"
+      {Dpx(with32(0, 0x58504453)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},  // "XPDS": 2^30 wide
       {Dpx(with32(4, 0)), 64, 8, 0, kOk, kDecoded, 64, 8},                  // offset 0: the header
       {Dpx(with32(4, 100)), 64, 8, 0, kOk, kDecoded, 64, 8},                // inside the header
       {Dpx(with32(4, 2048 + 3072)), 64, 8, 0, kOk, kBlack, 64, 8},      // at the end of the file

@@ -129,20 +129,20 @@ TEST(PlatformFile, ReadsAndSeeksDeliverWhatTheFileHolds) {
     uint32_t ask, got;
   } steps[] = {
       {0, SeekFromCurrent, 0, 10, 10},                      // the start
-      {0, SeekFromCurrent, 10, 46080, 46080},               // the longest row a reader asks for
+      {0, SeekFromCurrent, 10, 61440, 61440},               // the longest row a reader asks for
       {40, SeekFromStart, 40, 1, 1},                        // absolute
       {-1, SeekFromStart, -1, 1, 1},                        // before the start: refused
       {kMark - 1, SeekFromStart, kMark - 1, 3, 3},          // beyond 4 GiB
       {-kMark - 2, SeekFromCurrent, 0, 1, 1},               // back across the line
       {4 * kGiB - 2, SeekFromCurrent, 4 * kGiB - 1, 1, 1},  // low 32 bits all ones, no failure
       {16, SeekFromCurrent, kMark, 1, 1},                   // across the line forwards
-      {5 * kGiB - 3910, SeekFromStart, 5 * kGiB - 3910, 46080, 3910},  // short at the end
-      {0, SeekFromCurrent, 5 * kGiB, 16, 0},                           // nothing after it
-      {8 * kGiB - 1, SeekFromStart, 8 * kGiB - 1, 1, 0},               // past the end is allowed
-      {-8 * kGiB, SeekFromCurrent, -1, 0, 0},                          // before the start
-      {0, SeekFromCurrent, 8 * kGiB - 1, 0, 0},                        // kept after a refusal
+      {-3910, SeekFromEnd, 5 * kGiB - 3910, 61440, 3910},   // from the end: a short read
+      {0, SeekFromCurrent, 5 * kGiB, 16, 0},                // nothing after it
+      {8 * kGiB - 1, SeekFromStart, 8 * kGiB - 1, 1, 0},    // past the end is allowed
+      {-8 * kGiB, SeekFromCurrent, -1, 0, 0},               // before the start
+      {0, SeekFromCurrent, 8 * kGiB - 1, 0, 0},             // kept after a refusal
   };
-  Bytes buffer(46080);
+  Bytes buffer(61440);
   int64_t at = 0;
   for (const auto& s : steps) {
     EXPECT_EQ(PlatformSeekFile(file, s.offset, s.origin), s.position) << s.offset;

@@ -66,10 +66,11 @@ Frame MakeFrame(const Case& c) {
 // Writes the frame's files into the folder; returns the one the user opens.
 std::string Write(const TestDir& dir, const Frame& f, char plane) {
   if (f.kind == kDpx) {
-    // The image data where the header says, after filler that must not show.
+    // The image data where the header says, after filler that must not show: all ones, every
+    // layout field undefined, so the layout is today's.
     const uint32_t offset = 1000 + 7 * uint32_t(f.w);
     Bytes header = DpxMinimalHeader(uint32_t(f.w), uint32_t(f.h), offset);
-    std::fill(header.begin() + 780, header.end(), 0xEE);
+    std::fill(header.begin() + 780, header.end(), 0xFF);
     return dir.Write("shot_0001.dpx", Join({header, f.files[0]}));
   }
   if (f.kind == kPlanar) {

@@ -1,5 +1,5 @@
-// Numbers into file bytes, for every test file: DPX and planar words are big-endian, v210 words
-// little-endian, DPX rates IEEE singles.
+// Numbers into file bytes, for every test file: planar words are big-endian, v210 words
+// little-endian, DPX fields either, DPX rates IEEE singles.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,10 @@ inline void PutBigEndian16(uint8_t* at, uint16_t v) {
 inline void PutBigEndian32(uint8_t* at, uint32_t v) {
   PutBigEndian16(at, uint16_t(v >> 16));
   PutBigEndian16(at + 2, uint16_t(v));
+}
+inline void PutLittleEndian16(uint8_t* at, uint16_t v) {
+  at[0] = uint8_t(v);
+  at[1] = uint8_t(v >> 8);
 }
 inline void PutLittleEndian32(uint8_t* at, uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));

@@ -23,6 +23,13 @@ Bytes Dpx(uint32_t width, uint32_t height, uint32_t imageOffset = kDpxImageOffse
   return RowFileBytes(file);
 }
 
+// The test picture in another DPX layout.
+Bytes Dpx(const DpxFileLayout& layout, int32_t width, int32_t height) {
+  const PatternLayout pattern = MakePatternLayout(width, height, 1);
+  const auto rows = [&pattern](int32_t y, Rgb10* row) { RenderPatternRow(pattern, y, row); };
+  return RowFileBytes(DpxLayoutFile(layout, width, height, rows));
+}
+
 Bytes Plane(int32_t width, int32_t height, int32_t plane) {
   return RowFileBytes(PatternPlane(width, height, 1, plane));
 }
@@ -102,6 +109,16 @@ int WriteFuzzSeeds(const std::string& outDir) {
       {"dpx/too-wide", DpxInput(0x00, Dpx(7681, 1, kDpxImageOffset, 0))},
       {"dpx/testpattern-4k-head", DpxInput(0x03, dpx4kHead)},
       {"dpx/testpattern-4k-head-shift0", DpxInput(0x00, dpx4kHead)},
+      // Every layout read, so that the search starts inside each decoder.
+      {"dpx/10-bit-method-a", DpxInput(0x00, Dpx({50, 10, 1}, 16, 8))},
+      {"dpx/10-bit-method-b-le-rgba", DpxInput(0x01, Dpx({51, 10, 2, true}, 7, 5))},
+      {"dpx/10-bit-packed-le", DpxInput(0x00, Dpx({50, 10, 0, true}, 7, 5))},
+      {"dpx/12-bit-packed-rgba", DpxInput(0x0C, Dpx({51, 12, 0}, 9, 5))},
+      {"dpx/12-bit-method-b-le-mirrored", DpxInput(0x00, Dpx({50, 12, 2, true, 1}, 7, 5))},
+      {"dpx/12-bit-method-a-bottom-up", DpxInput(0x01, Dpx({50, 12, 1, false, 2}, 16, 8))},
+      {"dpx/8-bit-rgba-word-padded", DpxInput(0x00, Dpx({51, 8, 0, false, 0, 0, true}, 7, 5))},
+      {"dpx/8-bit-le", DpxInput(0x00, Dpx({50, 8, 1, true}, 7, 5))},
+      {"dpx/16-bit-le-both-flips-padded", DpxInput(0x02, Dpx({50, 16, 0, true, 3, 6}, 7, 5))},
 
       {"planes/16x8-xK", PlanesInput(0x00, "xK.", 16, 8, r, g, b)},
       {"planes/16x8-xK-shift1-upper", PlanesInput(0x81, "2K.", 16, 8, r, g, b)},

@@ -1,0 +1,108 @@
+// DPX layouts as writers lay them out, each against the same picture written as 16-bit
+// big-endian RGB: the bitmap must be the same at 1 and, with both colour options, at 1/4. The
+// layouts not read must leave the picture as it was and say so.
+
+#include <array>
+
+#include "tests/unit/test_files.h"
+
+namespace {
+
+using Patch = std::array<uint32_t, 3>;  // at, value, bytes: a header field, in the file's order
+
+struct LayoutCase {
+  DpxFileLayout layout;  // descriptor, bits, packing, little-endian, orientation, padding, ffmpeg
+  int32_t w, h;
+  std::vector<Patch> patches;
+  bool read;
+};
+
+const LayoutCase kCases[] = {
+    {{50, 16, 0}, 7, 5, {}, true},  // oiiotool and GraphicsMagick: odd rows end mid-word
+    {{50, 16, 0, false, 0, 0, true}, 7, 5, {}, true},  // ffmpeg: padded to 32 bits, says none
+    {{51, 16, 0, true}, 9, 6, {}, true},               // RGBA: alpha passed over
+    {{50, 8, 0}, 7, 5, {}, true},
+    {{50, 8, 1, true, 0, 0, true}, 5, 9, {}, true},
+    {{50, 10, 1}, 13, 9, {}, true},  // the most common DPX there is
+    {{50, 10, 1, true}, 13, 9, {}, true},
+    {{50, 10, 2}, 13, 9, {}, true},
+    {{51, 10, 2, true}, 7, 5, {}, true},  // a word holds samples of two pixels
+    {{51, 10, 1}, 7, 5, {}, true},
+    {{50, 10, 0}, 7, 5, {}, true},  // packed: samples run on into the next word
+    {{51, 10, 0, true}, 7, 5, {}, true},
+    {{50, 12, 1}, 7, 5, {}, true},
+    {{50, 12, 2, true}, 7, 5, {}, true},
+    {{50, 12, 1, true, 0, 0, true}, 7, 5, {}, true},
+    {{50, 12, 0}, 7, 5, {}, true},
+    {{51, 12, 0, true}, 9, 5, {}, true},
+    {{50, 10, 1, false, 1}, 13, 9, {}, true},  // right to left
+    {{50, 10, 1, true, 2}, 13, 9, {}, true},   // bottom to top, odd height: the top row dropped
+    {{50, 16, 0, true, 3}, 8, 8, {}, true},
+    {{51, 8, 0, false, 2, 0, true}, 6, 7, {}, true},
+    {{50, 10, 1, false, 0, 12}, 13, 9, {}, true},  // end-of-line padding
+    {{50, 16, 0, true, 3, 6}, 7, 5, {}, true},
+    {{50, 10, 1}, 13, 9, {{812, 0xFFFFFFFF, 4}}, true},  // padding undefined: none
+    {{50, 10, 1}, 13, 9, {{4, 0, 4}}, true},             // the element's offset, not byte 4's
+    {{50, 10, 1}, 13, 9, {{808, 0xFFFFFFFF, 4}}, true},  // undefined: byte 4's
+    {{50, 16, 0}, 7, 5, {{800, 0xFF, 1}, {804, 0xFFFF, 2}}, true},  // unset: today's reading
+    {{50, 16, 0, true}, 7, 5, {{800, 0, 1}, {803, 0, 1}}, true},
+    {{50, 10, 1}, 8, 8, {{800, 100, 1}}, false},  // YCbCr 4:2:2
+    {{50, 10, 1}, 8, 8, {{800, 6, 1}}, false},    // luma only
+    {{50, 10, 1}, 8, 8, {{803, 32, 1}}, false},   // 1 or 32 bits
+    {{50, 16, 1}, 8, 8, {{804, 3, 2}}, false},
+    {{50, 10, 1}, 8, 8, {{806, 1, 2}}, false},  // run-length encoded
+    {{50, 16, 1}, 8, 8, {{780, 1, 4}}, false},  // signed samples
+    {{50, 10, 1}, 8, 8, {{768, 4, 2}}, false},  // transposed
+    {{50, 10, 1, true}, 8, 8, {{768, 7, 2}}, false},
+    // A second element in YCbCr, and more elements than DPX has.
+    {{50, 10, 1}, 8, 8, {{770, 2, 2}, {852, 100, 1}, {855, 10, 1}, {856, 1, 2}}, false},
+    {{50, 10, 1}, 8, 8, {{770, 9, 2}}, false},
+};
+
+// A picture of noise codes; 8-bit samples hold the top 8 bits of each.
+std::vector<Rgb10> Picture(const LayoutCase& c) {
+  const Bytes noise = Noise(size_t(c.w * c.h) * 3, uint32_t(c.w * 100 + c.h));
+  const uint16_t keep = c.layout.Bits == 8 ? 0x3FC : 0x3FF;
+  std::vector<Rgb10> p(size_t(c.w * c.h));
+  for (size_t i = 0; i < p.size(); ++i) {
+    const auto code = [&](size_t k) { return uint16_t((noise[3 * i + k] * 4 + i % 4) & keep); };
+    p[i] = {code(0), code(1), code(2)};
+  }
+  return p;
+}
+
+// The bitmap after opening the file at 1 / 2^s, both colour options on below 1.
+Bytes Shown(const std::string& path, const LayoutCase& c, int32_t s, bool read) {
+  Prepare(c.w, c.h, s, s != 0, s != 0);
+  EXPECT_EQ(Open(path), read ? "" : kInvalidImageMessage);
+  return Bytes(Viewer.FramePixels, Viewer.FramePixels + BitmapBytes());
+}
+
+TEST(DpxLayouts, ShowTheirPictureAsTodaysLayoutDoesOrAreRefused) {
+  ResetViewerState();
+  BuildColourTables();
+  for (const LayoutCase& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "row " << &c - kCases);
+    const std::vector<Rgb10> picture = Picture(c);
+    const auto rows = [&](int32_t y, Rgb10* row) { std::copy_n(&picture[y * c.w], c.w, row); };
+    Bytes file = RowFileBytes(DpxLayoutFile(c.layout, c.w, c.h, rows));
+    for (const auto& [at, value, bytes] : c.patches) {
+      for (uint32_t k = 0; k < bytes; ++k) {
+        file[at + k] = uint8_t(value >> 8 * (c.layout.LittleEndian ? k : bytes - 1 - k));
+      }
+    }
+    Bytes today = DpxMinimalHeader(uint32_t(c.w), uint32_t(c.h));
+    today.resize(today.size() + picture.size() * 6);
+    PutDpxRow(picture.data(), c.w * c.h, &today[kDpxImageOffset]);
+    TestDir dir;
+    const std::string path = dir.Write("a_0001.dpx", file), reference = dir.Write("b.dpx", today);
+    for (int32_t s : {0, 2}) {  // a layout refused leaves the picture as it was
+      const Bytes expected = c.read ? Shown(reference, c, s, true)
+                                    : Bytes(size_t(c.w >> s) * size_t(c.h >> s) * 4, kMark);
+      EXPECT_EQ(Shown(path, c, s, c.read), expected) << "at 1/" << (1 << s);
+    }
+  }
+  ResetViewerState();
+}
+
+}  // namespace
