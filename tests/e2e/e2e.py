@@ -98,17 +98,26 @@ def windows_path(path):
 PLATES = os.path.join(WORK, "8k plates")
 SHOTS = os.path.join(WORK, "4k shots")
 COLOURS = os.path.join(WORK, "colours", "colours_0001.dpx")
+# 10-bit frames as most tools write DPX, numbered across 9999, and one written little-endian.
+REAL = os.path.join(WORK, "real")
+LITTLE = os.path.join(WORK, "little", "little_0001.dpx")
 
 
 def start_making_files():
     pattern = [os.path.join(TOOLS, "zelkora-testpattern"), "--format", "dpx", "--size"]
     os.makedirs(os.path.dirname(COLOURS))
+    os.makedirs(REAL)
+    os.makedirs(os.path.dirname(LITTLE))
+    source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=3840x2160:rate=24"]
     return [subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
             for command in (pattern + ["8k", "--frames", "3", PLATES, "plate"],
                             pattern + ["4k", "--frames", "2", SHOTS, "shot"],
                             ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
                              "testsrc2=size=3840x2160", "-frames:v", "1", "-pix_fmt", "rgb48be",
-                             "-c:v", "dpx", COLOURS])]
+                             "-c:v", "dpx", COLOURS],
+                            source + ["-frames:v", "3", "-pix_fmt", "gbrp10be", "-start_number",
+                                      "9998", os.path.join(REAL, "real_%d.dpx")],
+                            source + ["-frames:v", "1", "-pix_fmt", "gbrp10le", LITTLE])]
 
 
 class Viewer:
@@ -327,8 +336,31 @@ def two_sizes_and_a_drop():
     viewer.ends("alt+F4")
 
 
+def real_dpx_past_9999():
+    """Three 10-bit frames from ffmpeg numbered 9998 to 10000 are one sequence, opened from the
+    middle one; playback shows each of them and wraps; a pause names the frame it holds. A frame
+    written little-endian, dropped, shows the picture of its big-endian twin."""
+    path = os.path.join(REAL, "real_9999.dpx")
+    viewer = Viewer(windows_path(path))
+    viewer.wait_texts("real_9999.dpx", "Frame: 1/3", "Step: 0")
+    viewer.wait_picture(frame(path))
+    viewer.press("Right")
+    viewer.watch(3, {0, 1, 2})
+    viewer.press("space")
+    seen = viewer.wait(lambda seen: seen["texts"][2] == "Step: 0", "a pause")
+    index = int(re.fullmatch(r"Frame: (\d)/3", seen["texts"][1])[1])
+    viewer.wait_texts(f"real_{9998 + index}.dpx", f"Frame: {index}/3", "Step: 0")
+    viewer.wait_picture(frame(path, "--frame", str(index)))
+    twin = frame(path, "--frame", "0")
+    check(frame(LITTLE) == twin, "the little-endian frame differs from its big-endian twin")
+    viewer.drop(LITTLE)
+    viewer.wait_texts("little_0001.dpx", "Frame: 0/1", "Step: 0")
+    viewer.wait_picture(twin)
+    viewer.ends("q")
+
+
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
-            two_sizes_and_a_drop]
+            two_sizes_and_a_drop, real_dpx_past_9999]
 
 
 # --- running ---
