@@ -6,6 +6,7 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "platform/workers.h"
 #include "sequence/sequence.h"
 
 namespace {
@@ -46,6 +47,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
   if (hwnd == nullptr) return 1;
 
   BuildColourTables();
+  // Every core decodes a band of each frame; the crew waits between frames.
+  PlatformStartWorkers(PlatformProcessorCount());
   OpenCommandLine(hwnd, commandLine);
 
   ShowWindow(hwnd, showCommand);
@@ -58,5 +61,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  PlatformStopWorkers();  // no thread outlives the window
   return static_cast<int>(msg.wParam);  // the code posted with WM_QUIT
 }

@@ -56,10 +56,18 @@ int32_t ReadDpxRowsOnly(uint32_t bytesPerPixel) {
   if (file == nullptr) return -1;
   uint8_t header[1408];  // through the image elements, as the reader reads it
   PlatformReadFile(file, header, sizeof header);
-  RowWalk walk;
+  FrameRows frame = {};
+  frame.Files[0] = file;
+  frame.FileCount = 1;
+  frame.FirstRow = kDpxImageOffset;
+  frame.RowBytes = uint32_t(Viewer.SourceWidth) * bytesPerPixel;
+  frame.Missing = &kZeroRowBytes;
+  frame.RowBuffers = Viewer.ReadBuffer;
+  frame.BufferBytes = kReadBufferSize;
   int32_t rows = -1;
-  if (BeginRowWalk(walk, &file, 1, kDpxImageOffset, uint32_t(Viewer.SourceWidth) * bytesPerPixel,
-                   Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes)) {
+  if (FrameRowsFit(frame)) {
+    RowWalk walk;
+    BeginRowWalk(walk, frame, frame.Files, 0, 1);
     rows = 0;
     while (ReadNextShownRow(walk) != nullptr) ++rows;
   }

@@ -48,11 +48,17 @@ int32_t ReadPlanarRowsOnly() {
     path[length - 1] = kPlaneLetters[k];
     planes[k] = PlatformOpenFile(path);
   }
-  RowWalk walk;
+  FrameRows frame = {};
+  for (int32_t k = 0; k < 3; ++k) frame.Files[k] = planes[k];
+  frame.FileCount = 3;
+  frame.RowBytes = uint32_t(Viewer.SourceWidth) * 2;
+  frame.Missing = &kZeroRowBytes;
+  frame.RowBuffers = Viewer.ReadBuffer;
+  frame.BufferBytes = kReadBufferSize;
   int32_t rows = -1;
-  if (planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr &&
-      BeginRowWalk(walk, planes, 3, 0, uint32_t(Viewer.SourceWidth) * 2, Viewer.ReadBuffer,
-                   kReadBufferSize, kZeroRowBytes)) {
+  if (planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr && FrameRowsFit(frame)) {
+    RowWalk walk;
+    BeginRowWalk(walk, frame, frame.Files, 0, 1);
     rows = 0;
     while (ReadNextShownRow(walk) != nullptr) ++rows;
   }

@@ -4,6 +4,7 @@
 
 #include "core/viewer_state.h"
 #include "platform/heap.h"
+#include "platform/workers.h"
 
 namespace {
 constexpr uint32_t kBiRgb = 0;
@@ -34,7 +35,8 @@ void ResetFrameBuffer() {
     info.bmiHeader.biHeight = height;
   }
   if (Viewer.ReadBuffer == nullptr) {
-    Viewer.ReadBuffer = static_cast<uint8_t*>(PlatformAllocZeroed(kReadBufferSize));
+    Viewer.ReadBuffer =
+        static_cast<uint8_t*>(PlatformAllocZeroed(size_t(kReadBufferSize) * kMaxWorkers));
   }
 }
 

@@ -50,8 +50,9 @@ struct ViewerState {
   FrameBufferInfo FrameInfo;
   uint8_t* FramePixels;  // null when the last rebuild could not allocate (then 0 x 0)
 
-  uint8_t* ReadBuffer;    // kReadBufferSize bytes, allocated once by the first rebuild
-  uint8_t* MovRowBuffer;  // kMovRowBufferSize bytes, allocated by the first movie scan
+  // One block of each size for every worker that may decode a band of a frame at once.
+  uint8_t* ReadBuffer;    // kReadBufferSize bytes a worker, allocated once by the first rebuild
+  uint8_t* MovRowBuffer;  // kMovRowBufferSize bytes a worker, allocated by the first movie scan
 
   // The file of the current frame and where its name begins.
   char Path[kPathBufferSize];

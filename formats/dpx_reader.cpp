@@ -282,15 +282,18 @@ struct DpxRows {
 // The decoder is chosen here, once for the frame.
 template <class RgbPixels, class RgbaPixels>
 int32_t DecodeDpx(PlatformFile file, const DpxLayout& layout) {
-  const uint32_t rowBytes = uint32_t(layout.RowBytes);  // at most 61440 within the size limits
-  if (layout.Components == 4) {
-    return DecodeFrame<DpxRows<RgbaPixels>::template Row>(&file, 1, layout.ImageOffset, rowBytes,
-                                                          Viewer.ReadBuffer, kReadBufferSize,
-                                                          kZeroRowBytes, layout.Order);
-  }
-  return DecodeFrame<DpxRows<RgbPixels>::template Row>(&file, 1, layout.ImageOffset, rowBytes,
-                                                       Viewer.ReadBuffer, kReadBufferSize,
-                                                       kZeroRowBytes, layout.Order);
+  FrameRows rows = {};
+  rows.Files[0] = file;
+  rows.Paths[0] = Viewer.Path;
+  rows.FileCount = 1;
+  rows.FirstRow = layout.ImageOffset;
+  rows.RowBytes = uint32_t(layout.RowBytes);  // at most 61440 within the size limits
+  rows.Order = layout.Order;
+  rows.Missing = &kZeroRowBytes;
+  rows.RowBuffers = Viewer.ReadBuffer;
+  rows.BufferBytes = kReadBufferSize;
+  if (layout.Components == 4) return DecodeFrame<DpxRows<RgbaPixels>::template Row>(rows);
+  return DecodeFrame<DpxRows<RgbPixels>::template Row>(rows);
 }
 
 template <class Sample>

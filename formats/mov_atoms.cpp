@@ -23,6 +23,7 @@
 #include "formats/byte_order.h"
 #include "platform/file.h"
 #include "platform/heap.h"
+#include "platform/workers.h"
 
 namespace {
 
@@ -103,7 +104,8 @@ int32_t WalkAtoms(PlatformFile file) {
 
 bool EnsureMovRowBuffer() {
   if (Viewer.MovRowBuffer == nullptr) {
-    Viewer.MovRowBuffer = static_cast<uint8_t*>(PlatformAllocZeroed(kMovRowBufferSize));
+    Viewer.MovRowBuffer =
+        static_cast<uint8_t*>(PlatformAllocZeroed(size_t(kMovRowBufferSize) * kMaxWorkers));
   }
   return Viewer.MovRowBuffer != nullptr;
 }

@@ -74,19 +74,28 @@ int32_t ReadRgbPlanesFrame() {
   }
 
   // Whichever plane the list names, all three are read: R from "r", G from "g", B from "b".
-  PlatformFile planes[kPlaneCount] = {};
+  // The path names the last plane tried, as the status bar shows it; every band opens the planes
+  // by their own names.
+  char names[kPlaneCount][sizeof Viewer.Path];
+  FrameRows rows = {};
   for (int32_t k = 0; k < kPlaneCount; ++k) {
     path[length - 1] = kPlaneLetters[k];
-    planes[k] = PlatformOpenFile(path);
-    if (planes[k] == nullptr) {
-      while (k-- > 0) PlatformCloseFile(planes[k]);  // most recent first
+    std::memcpy(names[k], path, length + 1);
+    rows.Paths[k] = names[k];
+    rows.Files[k] = PlatformOpenFile(names[k]);
+    if (rows.Files[k] == nullptr) {
+      while (k-- > 0) PlatformCloseFile(rows.Files[k]);  // most recent first
       return -1;
     }
   }
-  // The three planes in step, each row read into the ReadBuffer as R, G, B, one after another.
-  const int32_t result =
-      DecodeFrame<PlanarRow>(planes, kPlaneCount, 0, uint32_t(Viewer.SourceWidth) * kBytesPerSample,
-                             Viewer.ReadBuffer, kReadBufferSize, kZeroRowBytes);
-  for (PlatformFile plane : planes) PlatformCloseFile(plane);
+  // The three planes in step, each row read into the band's buffer as R, G, B, one after
+  // another.
+  rows.FileCount = kPlaneCount;
+  rows.RowBytes = uint32_t(Viewer.SourceWidth) * kBytesPerSample;
+  rows.Missing = &kZeroRowBytes;
+  rows.RowBuffers = Viewer.ReadBuffer;
+  rows.BufferBytes = kReadBufferSize;
+  const int32_t result = DecodeFrame<PlanarRow>(rows);
+  for (PlatformFile plane : rows.Files) PlatformCloseFile(plane);
   return result;
 }

@@ -17,9 +17,25 @@ void FillMissing(uint8_t* row, uint32_t from, uint32_t to, const uint8_t* patter
 
 }  // namespace
 
-bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, int64_t firstRow,
-                  uint32_t rowBytes, uint8_t* rowBuffer, uint32_t bufferBytes,
-                  const MissingRowBytes& missing, const RowOrder& order) {
+bool FrameRowsFit(const FrameRows& rows) {
+  const int32_t shift = Viewer.ScaleShift;
+  const bool empty = (Viewer.SourceWidth >> shift) <= 0 || (Viewer.SourceHeight >> shift) <= 0;
+  if (empty) return true;
+  // A bitmap of another size (a reload without the resize after a source size change) would be
+  // written out of bounds, and a row must fit its buffer whole.
+  return FrameBufferFitsSource() && rows.RowBuffers != nullptr && rows.FileCount >= 1 &&
+         rows.FileCount <= kMaxRowWalkFiles &&
+         uint64_t(rows.RowBytes) * uint64_t(rows.FileCount) <= rows.BufferBytes;
+}
+
+int32_t FrameBandCount() {
+  const int32_t bitmapRows = Viewer.SourceHeight > 0 ? Viewer.SourceHeight >> Viewer.ScaleShift : 0;
+  const int32_t workers = PlatformWorkerCount();
+  return bitmapRows < 1 ? 1 : workers < bitmapRows ? workers : bitmapRows;
+}
+
+void BeginRowWalk(RowWalk& walk, const FrameRows& rows, const PlatformFile* files, int32_t band,
+                  int32_t bands) {
   const int32_t shift = Viewer.ScaleShift;
   const int32_t width = Viewer.SourceWidth;
   const int32_t height = Viewer.SourceHeight;
@@ -27,43 +43,45 @@ bool BeginRowWalk(RowWalk& walk, const PlatformFile* files, int32_t fileCount, i
   const int32_t bitmapRows = height > 0 ? height >> shift : 0;
 
   walk = RowWalk{};
-  if (fileCount < 1 || fileCount > kMaxRowWalkFiles) return false;
-  walk.FileCount = fileCount;
-  for (int32_t k = 0; k < fileCount; ++k) walk.Files[k] = files[k];
-  walk.Rows = rowBuffer;
-  walk.Missing = &missing;
+  walk.FileCount = rows.FileCount;
+  for (int32_t k = 0; k < rows.FileCount; ++k) walk.Files[k] = files[k];
+  walk.Rows = rows.RowBuffers + size_t(band) * rows.BufferBytes;
+  walk.Scratch = Viewer.ReadBuffer + size_t(band) * kReadBufferSize;
+  walk.Missing = rows.Missing;
   walk.Width = width;
   walk.Step = int32_t(1) << shift;
   walk.Shift = shift;
   walk.Columns = columns;
-  walk.NextRow = -1;
-  walk.Mirrored = order.Mirrored;
-  // Nothing to show (a width or height of 0, or below 2^s): no write, so no guard is needed.
-  if (columns == 0 || bitmapRows == 0) return true;
+  walk.Mirrored = rows.Order.Mirrored;
+  walk.RowBytes = rows.RowBytes;
+  walk.RowStride = int64_t(rows.RowBytes) + int64_t(rows.Order.Padding);
 
-  // The decode guard: a bitmap of another size (a reload without the resize after a source
-  // size change) would be written out of bounds, and a row must fit its buffer whole.
-  if (!FrameBufferFitsSource() || rowBuffer == nullptr) return false;
-  if (uint64_t(rowBytes) * uint64_t(fileCount) > bufferBytes) return false;
-  walk.RowBytes = rowBytes;
-  walk.RowStride = int64_t(rowBytes) + int64_t(order.Padding);
-
-  // The topmost shown row is the highest multiple of 2^s that still lands inside the bitmap;
-  // top first, the file rows above it are passed over before the first read. Bottom first, the
-  // first file row is g = 0, always shown, and the walk ends at the topmost.
-  walk.TopRow = (bitmapRows - 1) << shift;
-  walk.NextRow = order.BottomUp ? 0 : walk.TopRow;
-  walk.RowAdvance = order.BottomUp ? walk.Step : -walk.Step;
-  walk.PendingSkip = order.BottomUp ? 0 : int64_t(height - 1 - walk.TopRow) * walk.RowStride;
-  walk.Located = true;
-  for (int32_t k = 0; k < fileCount; ++k) {
-    if (PlatformSeekFile(files[k], firstRow, SeekFromStart) != firstRow) walk.Located = false;
+  // The band's bitmap rows [low, high). Bitmap row i shows number g = i << s: top first it is
+  // file row H - 1 - g and the walk runs down from high - 1; bottom first it is file row g and
+  // the walk runs up from low.
+  const int32_t low = int32_t(int64_t(bitmapRows) * band / bands);
+  const int32_t high = int32_t(int64_t(bitmapRows) * (band + 1) / bands);
+  if (columns == 0 || low >= high) {
+    walk.NextRow = walk.EndRow = 0;  // nothing to show: the walk yields no row
+    return;
   }
-  return true;
+  const bool bottomUp = rows.Order.BottomUp;
+  walk.NextRow = bottomUp ? low : high - 1;
+  walk.EndRow = bottomUp ? high : low - 1;
+  walk.RowAdvance = bottomUp ? 1 : -1;
+  const int64_t firstFileRow =
+      bottomUp ? int64_t(low) << shift : int64_t(height) - 1 - (int64_t(high - 1) << shift);
+  const int64_t start = rows.FirstRow + firstFileRow * walk.RowStride;
+  walk.Located = true;
+  for (int32_t k = 0; k < rows.FileCount; ++k) {
+    if (files[k] == nullptr || PlatformSeekFile(files[k], start, SeekFromStart) != start) {
+      walk.Located = false;
+    }
+  }
 }
 
 uint8_t* ReadNextShownRow(RowWalk& walk) {
-  if (walk.NextRow < 0) return nullptr;
+  if (walk.NextRow == walk.EndRow) return nullptr;
   for (int32_t k = 0; k < walk.FileCount; ++k) {
     uint8_t* row = walk.Rows + size_t(k) * walk.RowBytes;
     uint32_t got = 0;
@@ -77,10 +95,8 @@ uint8_t* ReadNextShownRow(RowWalk& walk) {
     }
     FillMissing(row, got, walk.RowBytes, walk.Missing->Bytes);
   }
-  uint8_t* destination =
-      Viewer.FramePixels + size_t(walk.NextRow >> walk.Shift) * size_t(walk.Columns) * 4;
+  uint8_t* destination = Viewer.FramePixels + size_t(walk.NextRow) * size_t(walk.Columns) * 4;
   walk.NextRow += walk.RowAdvance;
-  if (walk.NextRow > walk.TopRow) walk.NextRow = -1;
   // The padding after the row just read, then the rows not shown.
   walk.PendingSkip = (walk.RowStride - walk.RowBytes) + int64_t(walk.Step - 1) * walk.RowStride;
   return destination;

@@ -53,7 +53,7 @@ template <bool kHdrToSdr, bool kBt709>
 struct V210Row {
   static void Decode(const RowWalk& walk, uint8_t* bitmapRow) {
     const V210RowGeometry geometry = GetV210RowGeometry(walk.Width);
-    uint16_t* const y = reinterpret_cast<uint16_t*>(Viewer.ReadBuffer);
+    uint16_t* const y = reinterpret_cast<uint16_t*>(walk.Scratch);
     uint16_t* const cb = y + geometry.lumaSamples;
     uint16_t* const cr = cb + geometry.chromaSamples;
     UnpackV210Row(walk.Rows, geometry, y, cb, cr);
@@ -81,9 +81,16 @@ int32_t ReadMovFrame() {
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return -1;
   // A frame past the last sample or a file cut short shows black where bytes are missing.
-  const int32_t result =
-      DecodeFrame<V210Row>(&file, 1, frameStart, uint32_t(GetV210RowGeometry(size->width).stride),
-                           Viewer.MovRowBuffer, kMovRowBufferSize, kV210BlackRowBytes);
+  FrameRows rows = {};
+  rows.Files[0] = file;
+  rows.Paths[0] = Viewer.Path;
+  rows.FileCount = 1;
+  rows.FirstRow = frameStart;
+  rows.RowBytes = uint32_t(GetV210RowGeometry(size->width).stride);
+  rows.Missing = &kV210BlackRowBytes;
+  rows.RowBuffers = Viewer.MovRowBuffer;
+  rows.BufferBytes = kMovRowBufferSize;
+  const int32_t result = DecodeFrame<V210Row>(rows);
   PlatformCloseFile(file);
   return result;
 }

@@ -22,6 +22,10 @@ struct Crew {
   void* context = nullptr;
   int32_t parts = 0;
   int32_t running = 0;
+
+  // A program may end without stopping its crew: joined here, as a thread left running when
+  // its std::thread is destroyed would end the program.
+  ~Crew() { PlatformStopWorkers(); }
 };
 Crew crew;
 

@@ -1,11 +1,14 @@
 // The three frame readers, reached as the shell reaches them (OpenPath on files in a fresh
 // folder; LoadFrame for a reload), against a naive model of each file layout written here: which
-// file row and column lands in which bitmap pixel at every ScaleShift and colour option, for odd
-// sizes, files cut short and a bitmap left at another size. Then the v210 pixel conversion.
+// file row and column lands in which bitmap pixel at every ScaleShift and colour option, decoded
+// in bands by several workers, for odd sizes, files cut short and a bitmap left at another size.
+// Then the v210 pixel conversion.
 
+#include <array>
 #include <tuple>
 
 #include "formats/v210_row.h"
+#include "platform/workers.h"
 #include "tests/unit/test_files.h"
 
 namespace {
@@ -163,11 +166,17 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
     // whole frame; the cut frames are about the rows they lack, and 4K frames are slow to decode.
     const int optionSets = c.kind == kV210 && c.keep[0] != kAll ? 1 : 4;
     for (int32_t s = 0; s <= 3; ++s) {
-      SCOPED_TRACE(testing::Message() << "case " << i << ", shift " << s);
-      for (int options = 0; options < optionSets; ++options) {
-        Prepare(c.w, c.h, s, options & 1, options >> 1);
-        ASSERT_EQ(Open(path), "") << "options " << options;
-        ExpectModel(f, s, options);
+      // In bands, one a worker: one band, odd splits, and more workers than shown rows. The 4K
+      // frames take one count per shift.
+      for (const int32_t workers : {1, 2, 3, kMaxWorkers}) {
+        if (c.kind == kV210 && workers != std::array{1, 2, 3, kMaxWorkers}[size_t(s)]) continue;
+        SCOPED_TRACE(testing::Message() << "case " << i << ", shift " << s << ", " << workers);
+        ASSERT_EQ(PlatformStartWorkers(workers), workers);
+        for (int options = 0; options < optionSets; ++options) {
+          Prepare(c.w, c.h, s, options & 1, options >> 1);
+          ASSERT_EQ(Open(path), "") << "options " << options;
+          ExpectModel(f, s, options);
+        }
       }
       // The shift changed without the rebuild: the reload must refuse, not write out of bounds.
       FillBitmap(kMark);
@@ -177,6 +186,7 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
       EXPECT_TRUE(BitmapIsAll(kMark));
     }
   }
+  PlatformStopWorkers();
   ResetViewerState();
 }
 

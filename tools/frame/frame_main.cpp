@@ -10,6 +10,7 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "platform/workers.h"
 #include "sequence/sequence.h"
 #include "tools/frame/image_writer.h"
 
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
     return parsed < 0 ? 0 : parsed;
   }
 
+  PlatformStartWorkers(PlatformProcessorCount());  // as the viewer decodes: in bands
   if (const char* message = OpenLikeTheViewer(options); message != nullptr) return Fail(message);
   if (options.Output == nullptr) return 0;
 
