@@ -152,11 +152,13 @@ void BM_Dpx10DecodeOverFloor(benchmark::State& state) {
 BENCHMARK(BM_DpxFrame)
     ->ArgNames({"K", "shift", "options"})
     ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_DpxFloor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_DpxDecodeOverFloor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4, 8}, {0, 2}})
@@ -170,11 +172,13 @@ BENCHMARK(BM_DpxOptionsOnOverOff)
 BENCHMARK(BM_Dpx10Frame)
     ->ArgNames({"K", "shift", "options"})
     ->ArgsProduct({{4}, {0, 2}, {0}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_Dpx10Floor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4}, {0, 2}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_Dpx10DecodeOverFloor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4}, {0, 2}})

@@ -117,11 +117,13 @@ void BM_MovOptionsOnOverOff(benchmark::State& state) {
 BENCHMARK(BM_MovFrame)
     ->ArgNames({"K", "shift", "options"})
     ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_MovFloor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_MovDecodeOverFloor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4, 8}, {0, 2}})

@@ -94,8 +94,10 @@ void BM_PlanarFloor(benchmark::State& state) {
 BENCHMARK(BM_PlanarFrame)
     ->ArgNames({"K", "shift", "options"})
     ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_PlanarFloor)
     ->ArgNames({"K", "shift"})
     ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
