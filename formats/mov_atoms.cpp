@@ -362,9 +362,8 @@ int32_t ScanTracks(PlatformFile file, bool& described) {
   AtomHeader moov{};
   bool found = false;
   ForEachChild(file, 0, kNoEnd, [&](const AtomHeader& atom) {
-    found = IsType(atom.type, "moov");
-    if (found) moov = atom;
-    return !found;
+    if (IsType(atom.type, "moov")) moov = atom, found = true;
+    return !found;  // the media data after it is passed over unread
   });
   described = false;
   if (!found) return 0;
