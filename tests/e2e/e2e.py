@@ -98,17 +98,24 @@ def windows_path(path):
 PLATES = os.path.join(WORK, "8k plates")
 SHOTS = os.path.join(WORK, "4k shots")
 COLOURS = os.path.join(WORK, "colours", "colours_0001.dpx")
+# A movie as editors export one: v210 with PCM sound and a timecode track, interleaved.
+MOVIE = os.path.join(WORK, "movie", "take_01.mov")
 
 
 def start_making_files():
     pattern = [os.path.join(TOOLS, "zelkora-testpattern"), "--format", "dpx", "--size"]
     os.makedirs(os.path.dirname(COLOURS))
+    os.makedirs(os.path.dirname(MOVIE))
     return [subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
             for command in (pattern + ["8k", "--frames", "3", PLATES, "plate"],
                             pattern + ["4k", "--frames", "2", SHOTS, "shot"],
                             ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
                              "testsrc2=size=3840x2160", "-frames:v", "1", "-pix_fmt", "rgb48be",
-                             "-c:v", "dpx", COLOURS])]
+                             "-c:v", "dpx", COLOURS],
+                            ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                             "testsrc2=size=1920x1080:rate=24:duration=0.126", "-f", "lavfi",
+                             "-i", "sine=sample_rate=48000:duration=0.126", "-c:v", "v210",
+                             "-c:a", "pcm_s16le", "-timecode", "01:00:00:00", MOVIE])]
 
 
 class Viewer:
@@ -327,8 +334,33 @@ def two_sizes_and_a_drop():
     viewer.ends("alt+F4")
 
 
+def movie_with_sound_and_timecode():
+    """An edited movie (picture, sound and timecode tracks) opens at its first frame; played
+    forward it wraps from the last frame to the first; paused, it shows the frame the status
+    names. Pictures come from ffmpeg's own reading of the movie, not from our reader."""
+    sys.path.insert(0, os.path.join(REPO, "tests", "interop"))
+    from files_interop import ffmpeg_samples
+    import reference
+
+    def expected(index):
+        shown = reference.picture("mov", ffmpeg_samples(MOVIE, "mov", (1920, 1080), index), 2)
+        return 480, 270, shown.tobytes()
+
+    viewer = Viewer(windows_path(MOVIE))
+    viewer.wait_texts("take_01.mov", "Frame: 0/3", "Step: 0")
+    viewer.wait_picture(expected(0))
+    viewer.press("Right")
+    viewer.wait(lambda seen: seen["texts"][2] == "Step: +1", "a step of +1")
+    viewer.watch(3, {0, 1, 2}, looks=6)
+    viewer.press("space")
+    seen = viewer.wait(lambda seen: seen["texts"][2] == "Step: 0", "the pause")
+    paused = int(re.fullmatch(r"Frame: (\d)/3", seen["texts"][1])[1])
+    viewer.wait_picture(expected(paused))
+    viewer.ends("alt+F4")
+
+
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
-            two_sizes_and_a_drop]
+            two_sizes_and_a_drop, movie_with_sound_and_timecode]
 
 
 # --- running ---
