@@ -113,8 +113,8 @@ def start_making_files():
                              "testsrc2=size=3840x2160", "-frames:v", "1", "-pix_fmt", "rgb48be",
                              "-c:v", "dpx", COLOURS],
                             ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                             "testsrc2=size=1920x1080:rate=24:duration=0.126", "-f", "lavfi",
-                             "-i", "sine=sample_rate=48000:duration=0.126", "-c:v", "v210",
+                             "testsrc2=size=1920x1080:rate=24:duration=0.12", "-f", "lavfi",
+                             "-i", "sine=sample_rate=48000:duration=0.12", "-c:v", "v210",
                              "-c:a", "pcm_s16le", "-timecode", "01:00:00:00", MOVIE])]
 
 
@@ -335,22 +335,19 @@ def two_sizes_and_a_drop():
 
 
 def movie_with_sound_and_timecode():
-    """An edited movie (picture, sound and timecode tracks) opens at its first frame; played
-    forward it wraps from the last frame to the first; paused, it shows the frame the status
-    names. Pictures come from ffmpeg's own reading of the movie, not from our reader."""
+    """A movie with sound and timecode plays through a wrap, each frame as ffmpeg reads it."""
     sys.path.insert(0, os.path.join(REPO, "tests", "interop"))
     from files_interop import ffmpeg_samples
-    import reference
+    from reference import picture
 
     def expected(index):
-        shown = reference.picture("mov", ffmpeg_samples(MOVIE, "mov", (1920, 1080), index), 2)
-        return 480, 270, shown.tobytes()
+        samples = ffmpeg_samples(MOVIE, "mov", (1920, 1080), index)
+        return 480, 270, picture("mov", samples, 2).tobytes()
 
     viewer = Viewer(windows_path(MOVIE))
     viewer.wait_texts("take_01.mov", "Frame: 0/3", "Step: 0")
     viewer.wait_picture(expected(0))
     viewer.press("Right")
-    viewer.wait(lambda seen: seen["texts"][2] == "Step: +1", "a step of +1")
     viewer.watch(3, {0, 1, 2}, looks=6)
     viewer.press("space")
     seen = viewer.wait(lambda seen: seen["texts"][2] == "Step: 0", "the pause")

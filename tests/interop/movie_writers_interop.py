@@ -1,15 +1,8 @@
 #!/usr/bin/python3
-"""v210 movies as ffmpeg and GStreamer's qtmux write them, read by zelkora-frame.
+"""v210 movies as ffmpeg and GStreamer's qtmux write them, read by zelkora-frame: --list counts
+the picture's frames, each frame is byte for byte what reference.py makes of ffmpeg's samples
+of it, and fragmented movies are refused. Run from the repository root."""
 
-Every frame of every movie must equal, byte for byte, the same frame of a plain ffmpeg movie
-(one video track) of the same source, and that plain movie the picture reference.py makes of
-ffmpeg's own samples; qtmux movies, which have a source of their own, are held to ffmpeg's
-reading of them. Fragmented movies must be refused, and --list must count the picture frames.
-
-usage: movie_writers_interop.py [--tool build/native/tools/zelkora-frame] [--work build/interop]
-"""
-
-import argparse
 import os
 import shutil
 import subprocess
@@ -18,107 +11,77 @@ import sys
 from files_interop import ffmpeg, ffmpeg_samples, first_difference
 import reference as ref
 
-HD, SMALL, C4K = (1920, 1080), (640, 360), (4096, 2160)  # 4096: rows padded to 11008 bytes
-SIZES = {HD: 1, SMALL: 1, C4K: 2}  # the display size each is exported at
-SOUND = ["-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=0.125"]
-
-# name: (writer, (width, height), frames, writer arguments after the picture source)
+TOOL, WORK = "build/native/tools/zelkora-frame", "build/interop/movie_writers"
+SOUND = ["-f", "lavfi", "-i", "sine=sample_rate=48000:duration=0.2"]
+SOUNDS = "audiotestsrc num-buffers=30 ! audio/x-raw,rate=48000,channels=2 ! mux."
+PCM = [*SOUND, "-map", "0:v", "-map", "1:a", "-c:a", "pcm_s16le"]
+# name: (writer, width, height, frames, the writer's arguments); 4096: rows of 11008 bytes
 MOVIES = {
-    "plain": ("ffmpeg", HD, 3, ["-map", "0:v"]),
-    "timecode": ("ffmpeg", HD, 3, ["-map", "0:v", "-timecode", "01:00:00:00"]),
-    "pcm sound": ("ffmpeg", HD, 3, [*SOUND, "-map", "0:v", "-map", "1:a", "-c:a", "pcm_s16le"]),
-    "sound track first": ("ffmpeg", HD, 3, [*SOUND, "-map", "1:a", "-map", "0:v",
-                                            "-c:a", "pcm_s24le"]),
-    "two pictures": ("ffmpeg", HD, 3, ["-f", "lavfi", "-i", "smptebars=size=1920x1080:rate=24",
-                                       "-map", "0:v", "-map", "1:v"]),
-    "faststart, sound, timecode": ("ffmpeg", HD, 3, [*SOUND, "-map", "0:v", "-map", "1:a",
-                                                     "-c:a", "pcm_s16le", "-timecode",
-                                                     "01:00:00:00", "-movflags", "+faststart"]),
-    "plain 4096": ("ffmpeg", C4K, 2, ["-map", "0:v"]),
-    "4096 with sound": ("ffmpeg", C4K, 2, [*SOUND, "-map", "0:v", "-map", "1:a",
-                                           "-c:a", "pcm_s16le"]),
-    "fragmented": ("ffmpeg", HD, 3, ["-map", "0:v", "-movflags", "frag_keyframe+empty_moov"]),
-    "fragmented, a first moov": ("ffmpeg", HD, 3, ["-map", "0:v", "-movflags", "frag_keyframe"]),
-    "qtmux": ("gst", SMALL, 4, []),
-    "qtmux faststart": ("gst", SMALL, 4, ["faststart=true"]),
-    "qtmux with sound": ("gst", SMALL, 12, ["audio"]),  # two video chunks between sound
-    "qtmux 4096": ("gst", C4K, 2, []),
+    "timecode": ("ffmpeg", 1920, 1080, 3, ["-timecode", "01:00:00:00"]),
+    "pcm sound": ("ffmpeg", 1920, 1080, 3, PCM),
+    "sound track first": ("ffmpeg", 1920, 1080, 3, [*SOUND, "-map", "1:a", "-map", "0:v",
+                                                    "-c:a", "pcm_s24le"]),
+    "two pictures": ("ffmpeg", 1920, 1080, 3, ["-f", "lavfi", "-i", "smptebars=s=1920x1080:d=1",
+                                               "-map", "0:v", "-map", "1:v"]),
+    "faststart": ("ffmpeg", 1920, 1080, 3, [*PCM, "-timecode", "01:00:00:00", "-movflags",
+                                            "faststart"]),
+    "4096 with sound": ("ffmpeg", 4096, 2160, 2, PCM),
+    "fragmented": ("ffmpeg", 640, 360, 3, ["-movflags", "frag_keyframe+empty_moov"]),
+    "fragmented, moov first": ("ffmpeg", 640, 360, 3, ["-movflags", "frag_keyframe"]),
+    "qtmux": ("gst", 640, 360, 4, []),
+    "qtmux faststart": ("gst", 640, 360, 4, ["faststart=true"]),
+    "qtmux with sound": ("gst", 640, 360, 12, ["", SOUNDS]),  # two video chunks between sound
 }
-REFUSED = {"fragmented", "fragmented, a first moov"}
 
 
-def write(path, writer, size, frames, extra):
-    if writer == "ffmpeg":
-        # A source that ends: with the sound track mapped first, -frames:v alone never stops.
-        picture = ["-f", "lavfi", "-i",
-                   f"testsrc2=size={size[0]}x{size[1]}:rate=24:duration={frames / 24 + 0.001}"]
-        ffmpeg(*picture, *extra, "-frames:v", str(frames), "-c:v", "v210",
+def write(path, writer, width, height, frames, extra):
+    if writer == "ffmpeg":  # a source that ends: with sound first, -frames:v never stops
+        source = f"testsrc2=s={width}x{height}:r=24:d={frames / 24 + 0.001}"
+        ffmpeg("-f", "lavfi", "-i", source, *extra, "-frames:v", str(frames), "-c:v", "v210",
                "-pix_fmt", "yuv422p10le", path)
         return
     # Snow: every frame differs, so a frame read from another's place shows.
-    video = (f"videotestsrc num-buffers={frames} pattern=snow ! video/x-raw,format=v210,"
-             f"width={size[0]},height={size[1]},framerate=24/1 ! mux.")
-    sound = "audiotestsrc num-buffers=30 ! audio/x-raw,rate=48000,channels=2 ! mux."
-    options = [e for e in extra if e != "audio"]
-    pipeline = f"{video} {sound if 'audio' in extra else ''} qtmux name=mux {' '.join(options)}"
-    subprocess.run(["gst-launch-1.0", "-q", *pipeline.split(), "!", "filesink",
-                    f"location={path}"], check=True)
+    mux, sources = (extra + ["", ""])[:2]  # qtmux's properties, more sources
+    pipeline = (f"videotestsrc num-buffers={frames} pattern=snow ! video/x-raw,format=v210,width="
+                f"{width},height={height},framerate=24/1 ! mux. qtmux name=mux {mux} ! filesink "
+                f"location={path} {sources}")
+    subprocess.run(["gst-launch-1.0", "-q", *pipeline.split()], check=True)
 
 
-def export(args, path, frame, size, output):
-    result = subprocess.run([args.tool, "--size", str(size), "--frame", str(frame), path, output],
-                            capture_output=True, text=True)
-    if result.returncode != 0:
-        return None, f"exit {result.returncode}: {result.stderr.strip()}"
-    with open(output, "rb") as f:
-        return ref.parse_ppm(f.read(), output), None
-
-
-def check_movie(args, name, folder):
-    writer, size, frames, extra = MOVIES[name]
-    path = os.path.join(folder, name.replace(" ", "_").replace(",", "") + ".mov")
-    write(path, writer, size, frames, extra)
-    listed = subprocess.run([args.tool, "--list", path], capture_output=True, text=True).stdout
-    want = "0" if name in REFUSED else str(frames)
-    if listed.split()[:1] != [want]:
-        return [f"{name}: --list gives {listed.split()[:1]}, expected {want}"]
-    problems = []
-    if name in REFUSED:
-        _, problem = export(args, path, 0, 1, os.path.join(folder, "x.ppm"))
-        if problem != "exit 1: Invalid image file!":
-            problems.append(f"{name}: not refused ({problem})")
-        return problems
-    shift = SIZES[size].bit_length() - 1
-    plain = os.path.join(folder, "plain.mov" if size == HD else "plain_4096.mov")
-    for frame in range(frames):
-        got, problem = export(args, path, frame, SIZES[size], os.path.join(folder, "got.ppm"))
-        if writer == "gst" or name.startswith("plain"):
-            want = ref.picture("mov", ffmpeg_samples(path, "mov", size, frame), shift)
-        else:
-            want, _ = export(args, plain, frame, SIZES[size], os.path.join(folder, "want.ppm"))
-        problem = problem or first_difference(got, want)
-        if problem:
-            problems.append(f"{name} frame {frame}: {problem}")
-    return problems
+def problems(name, path):
+    writer, width, height, frames, extra = MOVIES[name]
+    write(path, writer, width, height, frames, extra)
+    refused = name.startswith("fragmented")
+    listed = subprocess.run([TOOL, "--list", path], capture_output=True, text=True).stdout
+    if listed.split()[:1] != ["0" if refused else str(frames)]:
+        yield f"--list gives {listed.split()[:1]}"
+    size, output = 2 if width > 1920 else 1, path + ".ppm"
+    for frame in range(1 if refused else frames):
+        result = subprocess.run([TOOL, "--size", str(size), "--frame", str(frame), path,
+                                 output], capture_output=True, text=True)
+        if (result.returncode, result.stderr) != ((1, "Invalid image file!\n") if refused else
+                                                  (0, "")):
+            yield f"frame {frame}: exit {result.returncode}: {result.stderr.strip()}"
+        elif not refused:
+            got = ref.parse_ppm(open(output, "rb").read(), output)
+            samples = ffmpeg_samples(path, "mov", (width, height), frame)
+            problem = first_difference(got, ref.picture("mov", samples, size.bit_length() - 1))
+            if problem:
+                yield f"frame {frame}: {problem}"
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", default="build/native/tools/zelkora-frame")
-    parser.add_argument("--work", default="build/interop")
-    args = parser.parse_args()
-    folder = os.path.join(args.work, "movie_writers")
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
     failed = 0
-    for name in MOVIES:  # the plain movies come first: the others are held to them
+    for name in MOVIES:
         try:
-            problems = check_movie(args, name, folder)
+            found = list(problems(name, os.path.join(WORK, name.replace(" ", "_") + ".mov")))
         except (subprocess.CalledProcessError, ValueError, OSError) as error:
-            problems = [f"{name}: {error}"]
-        failed += bool(problems)
-        print("\n".join(f"FAIL {p}" for p in problems) or f"PASS {name}", flush=True)
-    shutil.rmtree(folder)
+            found = [str(error)]
+        failed += bool(found)
+        print("\n".join(f"FAIL {name}: {p}" for p in found) or f"PASS {name}", flush=True)
+    shutil.rmtree(WORK)
     print(f"{len(MOVIES) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
