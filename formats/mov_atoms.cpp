@@ -125,11 +125,10 @@ int32_t WalkAtoms(PlatformFile file) {
   }
 }
 
-// ---- Tracks ----
-
 // Frames a movie's table may hold: a day at 24 frames a second, 16 MB of offsets, which a 32-bit
 // process can still find in one block.
 constexpr uint32_t kMaxMovFrames = 1u << 21;
+// The last place a file may reach: the end of the top level, whose true end is not asked for.
 constexpr uint64_t kNoEnd = uint64_t(kMaxFilePosition);
 
 // One atom met by the track walk: where its body lies, and how long it is.
@@ -382,8 +381,7 @@ int32_t ScanTracks(PlatformFile file, bool& described) {
     }
     return true;
   });
-  if (!described) return 0;
-  if (!picked || fragmented) return 0;
+  if (!described || !picked || fragmented) return 0;
 
   const uint32_t count = TableCount(file, picture.stsz, 8);
   if (count == 0 || count > kMaxMovFrames) return 0;
