@@ -44,8 +44,7 @@ int32_t ReadMovRowsOnly() {
   const int32_t shownMask = (int32_t(1) << Viewer.ScaleShift) - 1;
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return -1;
-  const int64_t frameStart =
-      MovFrameOffset(Viewer.MovDataOffset, Viewer.MovSampleSize, Viewer.CurrentFrame);
+  const int64_t frameStart = MovFrameStart(Viewer.CurrentFrame);
   PlatformSeekFile(file, frameStart, SeekFromStart);
   int32_t rows = 0;
   for (int32_t r = height - 1; r >= 0; --r) {

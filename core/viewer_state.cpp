@@ -10,6 +10,7 @@ void ResetViewerState() {
   PlatformFree(Viewer.FramePixels);
   PlatformFree(Viewer.ReadBuffer);
   PlatformFree(Viewer.MovRowBuffer);
+  PlatformFree(Viewer.MovFrameOffsets);
   PlatformFree(Viewer.FrameList);
   std::memset(&Viewer, 0, sizeof Viewer);
   Viewer.SourceWidth = kDefaultSourceWidth;

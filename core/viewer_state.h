@@ -67,8 +67,11 @@ struct ViewerState {
   int32_t CurrentFrame;  // counted from 0; for a movie, the frame inside it
 
   // Movie facts from the atom scan.
-  uint64_t MovDataOffset;  // first payload byte of the media data
-  uint32_t MovSampleSize;  // bytes per frame
+  uint64_t* MovFrameOffsets;  // MovSampleCount entries; null: frames lie back to back
+  int32_t MovWidth;           // from the sample description with the table; else 0
+  int32_t MovHeight;
+  uint64_t MovDataOffset;  // first payload byte of the media data (back to back)
+  uint32_t MovSampleSize;  // bytes per frame (back to back)
   int32_t MovSampleCount;
 
   int32_t PlaybackStep;  // -10..+10, 0 = no advance

@@ -1,13 +1,15 @@
 // v210 frame reader.
 //
-// The frame size comes from the sample size alone; the sample description is never read:
+// A movie with described tracks gives the frame size in its sample description and every
+// frame's place in the frame offset table (see mov_atoms.cpp). A movie without names its frame
+// size by the sample size alone, and its frame i starts at MovDataOffset + i * sample size:
 //
 //   sample size   frame         row stride   groups per row
 //   88473600      7680 x 4320   20480        1280
 //   22118400      3840 x 2160   10240        640
 //
-// Frame i starts at MovDataOffset + i * sample size. Its rows follow one another with nothing
-// between them, the top row of the picture first.
+// Either way a frame's rows follow one another with nothing between them, the top row of the
+// picture first.
 
 #include "formats/v210_reader.h"
 
@@ -28,15 +30,15 @@ constexpr MovFrameSize kMovFrameSizes[] = {
     {22118400, 3840, 2160},
 };
 
-// Each known frame is a whole number of rows, and one row fits the raw row buffer while its
-// unpacked planes fit the ReadBuffer.
-constexpr bool FitsRowBuffers(const MovFrameSize& size) {
-  const V210RowGeometry g = GetV210RowGeometry(size.width);
-  return uint64_t(g.stride) * uint64_t(size.height) == size.sampleSize &&
-         g.stride <= kMovRowBufferSize &&
-         (g.lumaSamples + 2 * g.chromaSamples) * int32_t(sizeof(uint16_t)) <= kReadBufferSize;
+// Each known frame is a whole number of rows; the widest row a sample description may name
+// fits the raw row buffer, and its unpacked planes fit the ReadBuffer.
+constexpr bool IsWholeRows(const MovFrameSize& size) {
+  return uint64_t(GetV210RowGeometry(size.width).stride) * uint64_t(size.height) == size.sampleSize;
 }
-static_assert(FitsRowBuffers(kMovFrameSizes[0]) && FitsRowBuffers(kMovFrameSizes[1]),
+constexpr V210RowGeometry kWidest = GetV210RowGeometry(kMaxSourceWidth);
+static_assert(IsWholeRows(kMovFrameSizes[0]) && IsWholeRows(kMovFrameSizes[1]) &&
+                  kWidest.stride <= kMovRowBufferSize &&
+                  (kWidest.lumaSamples + 2 * kWidest.chromaSamples) * 2 <= kReadBufferSize,
               "a v210 row must fit the row buffers");
 
 // The one guard: the sample size must name a frame size this reader knows.
@@ -64,18 +66,22 @@ struct V210Row {
 }  // namespace
 
 int32_t ReadMovFrame() {
-  const MovFrameSize* size = FindMovFrameSize(Viewer.MovSampleSize);
-  if (size == nullptr) return -1;
+  int32_t width = Viewer.MovWidth, height = Viewer.MovHeight;
+  if (Viewer.MovFrameOffsets == nullptr) {
+    const MovFrameSize* size = FindMovFrameSize(Viewer.MovSampleSize);
+    if (size == nullptr) return -1;
+    width = size->width;
+    height = size->height;
+  }
 
   // The size handshake: record the movie's size and let the shell rebuild the bitmap first.
-  if (size->width != Viewer.SourceWidth || size->height != Viewer.SourceHeight) {
-    Viewer.SourceWidth = size->width;
-    Viewer.SourceHeight = size->height;
+  if (width != Viewer.SourceWidth || height != Viewer.SourceHeight) {
+    Viewer.SourceWidth = width;
+    Viewer.SourceHeight = height;
     return 0;
   }
 
-  const int64_t frameStart =
-      MovFrameOffset(Viewer.MovDataOffset, Viewer.MovSampleSize, Viewer.CurrentFrame);
+  const int64_t frameStart = MovFrameStart(Viewer.CurrentFrame);
   if (frameStart < 0 || !EnsureMovRowBuffer()) return -1;
 
   PlatformFile file = PlatformOpenFile(Viewer.Path);
@@ -86,7 +92,7 @@ int32_t ReadMovFrame() {
   rows.Paths[0] = Viewer.Path;
   rows.FileCount = 1;
   rows.FirstRow = frameStart;
-  rows.RowBytes = uint32_t(GetV210RowGeometry(size->width).stride);
+  rows.RowBytes = uint32_t(GetV210RowGeometry(width).stride);
   rows.Missing = &kV210BlackRowBytes;
   rows.RowBuffers = Viewer.MovRowBuffer;
   rows.BufferBytes = kMovRowBufferSize;

@@ -7,12 +7,13 @@
 #include "colour/colour.h"
 #include "formats/row_walk.h"
 
-// v210 packs six pixels into every 16-byte group, so a row holds whole groups. The planes are
-// padded to whole groups too, so that unpacking writes all twelve fields of every group with no
+// v210 packs six pixels into every 16-byte group, and pads every row to a multiple of 128 bytes
+// (eight groups, 48 pixels): a 4096-pixel row is 11008 bytes, not 10928. The planes are padded
+// to whole rows of groups too, so that unpacking writes all twelve fields of every group with no
 // test for the row's end; only the first `width` samples are ever shown.
 struct V210RowGeometry {
   int32_t width;          // pixels
-  int32_t groups;         // width / 6 rounded up
+  int32_t groups;         // width / 48 rounded up, times 8
   int32_t stride;         // bytes of one row in the file: 16 per group
   int32_t lumaSamples;    // Y plane length: 6 per group
   int32_t chromaSamples;  // Cb and Cr plane lengths: 3 per group
@@ -20,8 +21,7 @@ struct V210RowGeometry {
 
 // The one place the row geometry is computed. width > 0.
 constexpr V210RowGeometry GetV210RowGeometry(int32_t width) {
-  const int32_t groups = (width - 1) / 6 + 1;
-  // For the frame widths that exist (3840, 7680) the stride is the usual (2 * width / 3) * 4.
+  const int32_t groups = ((width - 1) / 48 + 1) * 8;
   return V210RowGeometry{width, groups, groups * 16, groups * 6, groups * 3};
 }
 

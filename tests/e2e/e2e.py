@@ -101,6 +101,8 @@ COLOURS = os.path.join(WORK, "colours", "colours_0001.dpx")
 # 10-bit frames as most tools write DPX, numbered across 9999, and one written little-endian.
 REAL = os.path.join(WORK, "real")
 LITTLE = os.path.join(WORK, "little", "little_0001.dpx")
+# A movie as editors export one: v210 with PCM sound and a timecode track, interleaved.
+MOVIE = os.path.join(WORK, "movie", "take_01.mov")
 
 
 def start_making_files():
@@ -109,6 +111,7 @@ def start_making_files():
     os.makedirs(REAL)
     os.makedirs(os.path.dirname(LITTLE))
     source = ["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=3840x2160:rate=24"]
+    os.makedirs(os.path.dirname(MOVIE))
     return [subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
             for command in (pattern + ["8k", "--frames", "3", PLATES, "plate"],
                             pattern + ["4k", "--frames", "2", SHOTS, "shot"],
@@ -117,7 +120,11 @@ def start_making_files():
                              "-c:v", "dpx", COLOURS],
                             source + ["-frames:v", "3", "-pix_fmt", "gbrp10be", "-start_number",
                                       "9998", os.path.join(REAL, "real_%d.dpx")],
-                            source + ["-frames:v", "1", "-pix_fmt", "gbrp10le", LITTLE])]
+                            source + ["-frames:v", "1", "-pix_fmt", "gbrp10le", LITTLE],
+                            ["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                             "testsrc2=size=1920x1080:rate=24:duration=0.12", "-f", "lavfi",
+                             "-i", "sine=sample_rate=48000:duration=0.12", "-c:v", "v210",
+                             "-c:a", "pcm_s16le", "-timecode", "01:00:00:00", MOVIE])]
 
 
 class Viewer:
@@ -359,8 +366,30 @@ def real_dpx_past_9999():
     viewer.ends("q")
 
 
+def movie_with_sound_and_timecode():
+    """A movie with sound and timecode plays through a wrap, each frame as ffmpeg reads it."""
+    sys.path.insert(0, os.path.join(REPO, "tests", "interop"))
+    from files_interop import ffmpeg_samples
+    from reference import picture
+
+    def expected(index):
+        samples = ffmpeg_samples(MOVIE, "mov", (1920, 1080), index)
+        return 480, 270, picture("mov", samples, 2).tobytes()
+
+    viewer = Viewer(windows_path(MOVIE))
+    viewer.wait_texts("take_01.mov", "Frame: 0/3", "Step: 0")
+    viewer.wait_picture(expected(0))
+    viewer.press("Right")
+    viewer.watch(3, {0, 1, 2}, looks=6)
+    viewer.press("space")
+    seen = viewer.wait(lambda seen: seen["texts"][2] == "Step: 0", "the pause")
+    paused = int(re.fullmatch(r"Frame: (\d)/3", seen["texts"][1])[1])
+    viewer.wait_picture(expected(paused))
+    viewer.ends("alt+F4")
+
+
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
-            two_sizes_and_a_drop, real_dpx_past_9999]
+            two_sizes_and_a_drop, real_dpx_past_9999, movie_with_sound_and_timecode]
 
 
 # --- running ---

@@ -2,10 +2,12 @@
 // frames, how many and how big, what it refuses; and which bytes a load of frame i reads.
 
 #include <climits>
+#include <tuple>
 
 #include "formats/mov_atoms.h"
 #include "formats/v210_row.h"
 #include "tests/unit/test_files.h"
+#include "tools/testpattern/movie_file.h"
 
 namespace {
 
@@ -149,6 +151,103 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
   std::filesystem::remove(path);  // gone since the scan: refused, not a frame of black
   Viewer.CurrentFrame = 1;
   EXPECT_EQ(LoadFrame(), -1);
+  ResetViewerState();
+}
+
+// Movies of several tracks against a model: row r of frame s of track t is one grey, Level(t,
+// s, r), all else noise. A frame read from elsewhere, or at another stride, shows.
+struct TrackCase {
+  std::vector<MovieTrack> tracks;
+  int picture;  // the track shown; -1: refused
+  std::vector<std::tuple<const char*, int32_t, uint32_t>> patches = {};  // PatchAtomField's
+  uint64_t dataAt = 0;  // the chunks from here, after a hole
+  int32_t shift = 0;
+};
+
+uint32_t Level(size_t t, size_t s, size_t r) {
+  return uint32_t(64 + (t * 397 + s * 131 + r * 29) % 877);
+}
+
+std::vector<TrackCase> TrackCases() {
+  const MovieTrack tc{"tmcd", "tmcd", 0, 0, 1, 4}, sound{"soun", "sowt", 0, 0, 5, 1602};
+  const MovieTrack video{"vide", "v210", 200, 8, 5};  // 640-byte rows, a width of no 6 multiple
+  MovieTrack chunked = video, table = video, wide = video, big = video;
+  chunked.SamplesPerChunk = 2;  // runs of 2, 2 and 1
+  table.SizeTable = true, table.SamplesPerChunk = 3;
+  wide.Co64 = true;
+  big.Width = 4096, big.Height = 2160, big.Samples = 1;  // rows of 11008 bytes
+  MovieTrack prores = video, shortFrame = video, tooTall = video, one = video;
+  prores.Format = "apcn", shortFrame.SampleBytes = MovieFrameBytes(200, 8) - 1;
+  tooTall.Height = 4321, tooTall.Samples = 1, one.SamplesPerChunk = 5;
+  return {
+      {{tc, video}, 1},                    // timecode first
+      {{sound, video}, 1},                 // the sound track first
+      {{video, video}, 0},                 // two pictures: the first
+      {{prores, sound, video}, 2},         // the first v210 picture, not the first picture
+      {{wide, sound}, 0, {}, 5ull << 30},  // co64 beyond 4 GiB
+      {{table, sound}, 0},                 // a size table
+      {{chunked, tc, sound}, 0},           // several samples per chunk
+      {{sound, big}, 1, {}, 0, 3},         // 4096 x 2160 at 1/8
+      {{shortFrame, sound}, -1},           // a frame shorter than its rows
+      {{prores, sound}, -1},               // a compressed picture only
+      {{tooTall}, -1},                     // taller than any source
+      // Tables that contradict themselves (the chunked movie has three chunks, two runs).
+      {{chunked}, -1, {{"stsc", 20, 1}, {"stsc", 24, 2}}},  // runs out of order, the second
+      {{chunked}, -1, {{"stsc", 8, 2}}},   // one of all; the first run not from chunk 1
+      {{chunked}, -1, {{"stsc", 12, 0}}},  // no samples per chunk
+      {{chunked}, -1, {{"stco", 4, 2}}},   // a chunk past the offset table
+      {{table}, -1, {{"stsz", 8, 6}}},     // a size table longer than its atom
+      {{one}, -1, {{"stsz", 8, 0x200001}, {"stsc", 12, 0x200001}}},  // one chunk of more frames
+      {{video}, -1, {{"stsz", 8, 0xFFFFFFFF}}},   // than a table may hold, in 32 bits too
+      {{video}, -1, {{"stco", -8, 0x7FFFFFF0}}},  // a table running past its parent
+      {{wide}, -1, {{"co64", 8, 0x7FFFFFFF}, {"co64", 12, 0xFFFFFF00}}},  // past 2^63 - 1
+      {{video}, -1, {{"mvhd", -4, 0x6D766578}}},  // fragmented: mvex in moov
+  };
+}
+
+TEST(Movie, TracksShowTheirPictureFrames) {
+  ResetViewerState();
+  BuildColourTables();
+  TestDir dir;
+  const std::string path = dir / "tracks.mov";
+  int row = 0;
+  for (const TrackCase& c : TrackCases()) {
+    SCOPED_TRACE(testing::Message() << "row " << row++);
+    const auto fill = [&c](size_t t, uint32_t s, uint8_t* out, size_t n) {
+      std::memcpy(out, Noise(n, uint32_t(t * 1000 + s)).data(), n);
+      const size_t stride = size_t(c.tracks[t].Width + 47) / 48 * 128;  // whole 128-byte rows
+      for (size_t r = 0; stride > 0 && (r + 1) * stride <= n; ++r)
+        std::memcpy(out + r * stride, V210Grey(Level(t, s, r), stride).data(), stride);
+    };
+    auto pieces = TrackedMovieFile(c.tracks, fill, c.dataAt);
+    for (const auto& [type, at, value] : c.patches)
+      PatchAtomField(pieces[2].second, type, at, value);
+    WriteSparse(path, 0, pieces);
+    Prepare(64, 32, c.shift);
+    ASSERT_EQ(Open(path), c.picture < 0 ? kInvalidImageMessage : "");
+    if (c.picture < 0) continue;
+    const MovieTrack& track = c.tracks[size_t(c.picture)];
+    const int32_t w = track.Width >> c.shift, h = track.Height >> c.shift;
+    ASSERT_EQ(Viewer.FrameCount, int32_t(track.Samples));
+    for (int32_t f = 0; f < Viewer.FrameCount; ++f) {
+      FillBitmap(kMark);
+      Viewer.CurrentFrame = f;
+      EXPECT_EQ(LoadFrame(), 0);
+      for (int32_t y = 0; y < h; ++y) {
+        PixelTriple grey;  // file row: the last one, and every 2^shift-th above it
+        const int32_t fileRow = track.Height - 1 - ((h - 1 - y) << c.shift);
+        ConvertV210Pixel(int32_t(Level(size_t(c.picture), size_t(f), size_t(fileRow))), 512, 512,
+                         grey);
+        for (int32_t x = 0; x < w; ++x) {
+          const uint8_t* p = BitmapPixel(x, y);
+          ASSERT_TRUE(p[0] == grey.B && p[1] == grey.G && p[2] == grey.R && p[3] == kMark) << f;
+        }
+      }
+    }
+    Viewer.CurrentFrame = Viewer.FrameCount;  // past the last frame nothing is read or written
+    FillBitmap(kMark);
+    EXPECT_TRUE(LoadFrame() == -1 && BitmapIsAll(kMark));
+  }
   ResetViewerState();
 }
 

@@ -3,6 +3,7 @@
 // AtomBuilder writes nested ones field by field for real ones.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -36,6 +37,13 @@ inline Bytes Atom(const char* type, const Bytes& payload) {
 }
 inline Bytes ExtendedAtom(const char* type, const Bytes& payload) {
   return Join({ExtendedAtomHeader(16 + payload.size(), type), payload});
+}
+
+// Overwrites the 32-bit field `at` bytes into the body of the first atom of the type (-8: its
+// size, -4: its type), for the near misses of a good movie: a wrong count, size or offset.
+inline void PatchAtomField(Bytes& b, const char* type, int32_t at, uint32_t value) {
+  const auto found = std::search(b.begin(), b.end(), type, type + 4);
+  if (found != b.end()) PutBigEndian32(b, size_t((found - b.begin()) + 4 + at), value);
 }
 
 // Nested atoms field by field; each End writes the size of the atom its Begin opened.

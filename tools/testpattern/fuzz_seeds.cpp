@@ -43,9 +43,22 @@ RowFile SmallMovie(uint32_t frames, bool mdat64 = false, bool moovFirst = false)
 
 // The movie with another sample size in its stsz: 0 asks for a size table that is not there.
 Bytes WithSampleSize(Bytes movie, uint32_t sampleSize) {
-  const char* stsz = "stsz";
-  const size_t at = size_t(std::search(movie.begin(), movie.end(), stsz, stsz + 4) - movie.begin());
-  PutBigEndian32(movie, at + 8, sampleSize);  // after the type: version and flags, then the size
+  PatchAtomField(movie, "stsz", 4, sampleSize);  // after version and flags
+  return movie;
+}
+
+// A small movie as recorders write one: a timecode sample first, then the picture (50 x 6, odd
+// width, a table of sizes, two frames to a chunk) and sound interleaved; co64 for 64-bit offsets.
+Bytes TrackedMovie(bool co64) {
+  MovieTrack timecode{"tmcd", "tmcd", 0, 0, 1, 4}, sound{"soun", "sowt", 0, 0, 3, 1602};
+  MovieTrack picture{"vide", "v210", 50, 6, 3, 0, 2, true, co64};
+  Bytes movie;
+  const auto fill = [](size_t, uint32_t s, uint8_t* out, size_t n) {
+    for (size_t i = 0; i < n; ++i) out[i] = uint8_t(i * 7 + s);
+  };
+  for (const auto& piece : TrackedMovieFile({timecode, picture, sound}, fill)) {
+    movie.insert(movie.end(), piece.second.begin(), piece.second.end());  // no hole between
+  }
   return movie;
 }
 
@@ -142,6 +155,8 @@ int WriteFuzzSeeds(const std::string& outDir) {
       {"mov/truncated-frame", MovInput(0, cutMovieBytes, 0x0C)},
       {"mov/8k-sample-size", MovInput(0, WithSampleSize(movie, 88473600))},
       {"mov/size-table", MovInput(0, WithSampleSize(movie, 0))},
+      {"mov/tracks", MovInput(1, TrackedMovie(false), 0x02)},
+      {"mov/tracks-co64", MovInput(2, TrackedMovie(true), 0x00)},
       {"mov/testpattern-4k-moov-first",
        MovInput(0, RowFileBytes(PatternMovie({3840, 2160, 1, false, true}, 1), 16384))},
       {"mov/testpattern-4k-moov-first-64",
