@@ -343,6 +343,20 @@ def two_sizes_and_a_drop():
     viewer.ends("alt+F4")
 
 
+def plates_8k_original_size_play_and_quit():
+    """8K frames at Original size, every worker on each one, play through a wrap; Q ends the
+    playing viewer, and its workers with it, with 0. (The window is larger than the screen, so
+    the pictures at this size are the unit tests' and the frame tool's to check.)"""
+    path = os.path.join(PLATES, "plate_0001.dpx")
+    viewer = Viewer(windows_path(path))
+    viewer.wait_texts("plate_0001.dpx", "Frame: 0/3", "Step: 0")
+    viewer.press("alt+s o")
+    viewer.wait(lambda seen: seen["client"][2] == 7680, "the window at Original size")
+    viewer.press("Right")
+    viewer.watch(3, {0, 1, 2})
+    viewer.ends("q")
+
+
 def real_dpx_past_9999():
     """Three 10-bit frames from ffmpeg numbered 9998 to 10000 are one sequence, opened from the
     middle one; playback shows each of them and wraps; a pause names the frame it holds. A frame
@@ -389,7 +403,8 @@ def movie_with_sound_and_timecode():
 
 
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
-            two_sizes_and_a_drop, real_dpx_past_9999, movie_with_sound_and_timecode]
+            two_sizes_and_a_drop, plates_8k_original_size_play_and_quit, real_dpx_past_9999,
+            movie_with_sound_and_timecode]
 
 
 # --- running ---
