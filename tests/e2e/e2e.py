@@ -351,7 +351,8 @@ def plates_8k_original_size_play_and_quit():
     viewer = Viewer(windows_path(path))
     viewer.wait_texts("plate_0001.dpx", "Frame: 0/3", "Step: 0")
     viewer.press("alt+s o")
-    viewer.wait(lambda seen: seen["client"][2] == 7680, "the window at Original size")
+    # Wider than 1/2 shows: the window fits the picture as far as the screen lets it.
+    viewer.wait(lambda seen: seen["client"][2] > 3840, "the window at Original size")
     viewer.press("Right")
     viewer.watch(3, {0, 1, 2})
     viewer.ends("q")
