@@ -46,6 +46,8 @@ const LayoutCase kCases[] = {
     {{50, 10, 1}, 13, 9, {{808, 0xFFFFFFFF, 4}}, true},  // undefined: byte 4's
     {{50, 16, 0}, 7, 5, {{800, 0xFF, 1}, {804, 0xFFFF, 2}}, true},  // unset: today's reading
     {{50, 16, 0, true}, 7, 5, {{800, 0, 1}, {803, 0, 1}}, true},
+    // Eight elements, the most DPX has, alike but for where their data lies.
+    {{50, 16, 0}, 7, 5, {{770, 8, 2}, {800, 0, 1}, {803, 0, 1}, {880, 0x12345678, 4}}, true},
     {{50, 10, 1}, 8, 8, {{800, 100, 1}}, false},  // YCbCr 4:2:2
     {{50, 10, 1}, 8, 8, {{800, 6, 1}}, false},    // luma only
     {{50, 10, 1}, 8, 8, {{803, 32, 1}}, false},   // 1 or 32 bits

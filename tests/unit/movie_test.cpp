@@ -176,9 +176,9 @@ std::vector<TrackCase> TrackCases() {
   table.SizeTable = true, table.SamplesPerChunk = 3;
   wide.Co64 = true;
   big.Width = 4096, big.Height = 2160, big.Samples = 1;  // rows of 11008 bytes
-  MovieTrack prores = video, shortFrame = video, tooTall = video, one = video;
+  MovieTrack prores = video, shortFrame = video, tooTall = video, one = video, flat = video;
   prores.Format = "apcn", shortFrame.SampleBytes = MovieFrameBytes(200, 8) - 1;
-  tooTall.Height = 4321, tooTall.Samples = 1, one.SamplesPerChunk = 5;
+  tooTall.Height = 4321, tooTall.Samples = 1, one.SamplesPerChunk = 5, flat.Height = 1;
   return {
       {{tc, video}, 1},                    // timecode first
       {{sound, video}, 1},                 // the sound track first
@@ -188,6 +188,7 @@ std::vector<TrackCase> TrackCases() {
       {{table, sound}, 0},                 // a size table
       {{chunked, tc, sound}, 0},           // several samples per chunk
       {{sound, big}, 1, {}, 0, 3},         // 4096 x 2160 at 1/8
+      {{flat, sound}, 0},                  // one row high
       {{shortFrame, sound}, -1},           // a frame shorter than its rows
       {{prores, sound}, -1},               // a compressed picture only
       {{tooTall}, -1},                     // taller than any source
