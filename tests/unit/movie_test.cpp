@@ -189,6 +189,7 @@ std::vector<TrackCase> TrackCases() {
       {{chunked, tc, sound}, 0},           // several samples per chunk
       {{sound, big}, 1, {}, 0, 3},         // 4096 x 2160 at 1/8
       {{flat, sound}, 0},                  // one row high
+      {{video}, 0, {{"moov", -8, 0}}},     // the movie atom last, its size 0: to the file's end
       {{shortFrame, sound}, -1},           // a frame shorter than its rows
       {{prores, sound}, -1},               // a compressed picture only
       {{tooTall}, -1},                     // taller than any source
