@@ -46,6 +46,7 @@ const LayoutCase kCases[] = {
     {{50, 10, 1}, 13, 9, {{808, 0xFFFFFFFF, 4}}, true},  // undefined: byte 4's
     {{50, 16, 0}, 7, 5, {{800, 0xFF, 1}, {804, 0xFFFF, 2}}, true},  // unset: today's reading
     {{50, 16, 0, true}, 7, 5, {{800, 0, 1}, {803, 0, 1}}, true},
+    {{50, 16, 0, true}, 7, 5, {{768, 0xFFFF, 2}, {804, 0xFFFF, 2}}, true},  // undefined, both bytes
     // Eight elements, the most DPX has, alike but for where their data lies.
     {{50, 16, 0}, 7, 5, {{770, 8, 2}, {800, 0, 1}, {803, 0, 1}, {880, 0x12345678, 4}}, true},
     {{50, 10, 1}, 8, 8, {{800, 100, 1}}, false},  // YCbCr 4:2:2
