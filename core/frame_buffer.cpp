@@ -28,6 +28,12 @@ void ResetFrameBuffer() {
     const uint64_t bytes = uint64_t(width) * uint64_t(height) * 4;
     Viewer.FramePixels = static_cast<uint8_t*>(PlatformAllocZeroed(size_t(bytes)));
     sized = Viewer.FramePixels != nullptr;
+    // Fresh pages come mapped to nothing, or read-only to one shared zero page: the first write
+    // to each would fault while a frame decodes, and a write after a read (the movie reader
+    // keeps every pixel's fourth byte) faults twice and stops every other core to flush its
+    // address cache. Written once here, at the size change, they cost every later frame
+    // nothing.
+    if (sized) std::memset(Viewer.FramePixels, 0, size_t(bytes));
   }
   // Without its buffer the bitmap is empty: nothing is painted and no reader writes.
   if (sized) {
