@@ -36,6 +36,16 @@ inline uint32_t PlaneCode(const uint8_t* word) {
   return (uint32_t(__builtin_bswap16(bigEndian)) >> 2) & 0x3FF;
 }
 
+#if defined(__SSE2__)
+// The codes of eight samples of a plane, as PlaneCode reads them, in 16-bit lanes.
+inline __m128i EightPlaneCodes(const uint8_t* words) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words));
+  const __m128i swapped = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+  return _mm_and_si128(_mm_srli_epi16(swapped, 2), _mm_set1_epi16(0x3FF));
+}
+
+#endif
+
 // One shown row: every Step-th sample of the three plane rows into consecutive bitmap pixels.
 template <bool kHdrToSdr, bool kBt709>
 struct PlanarRow {
@@ -45,7 +55,17 @@ struct PlanarRow {
     const uint8_t* green = red + walk.RowBytes;
     const uint8_t* blue = green + walk.RowBytes;
     const size_t step = size_t(walk.Step) * kBytesPerSample;
-    for (int32_t x = 0; x < walk.Columns; ++x, red += step, green += step, blue += step) {
+    int32_t x = 0;
+#if defined(__SSE2__)
+    if (!kHdrToSdr && !kBt709 && walk.Step == 1) {
+      for (; x + 8 <= walk.Columns; x += 8, red += 16, green += 16, blue += 16) {
+        StoreEightCodes(EightPlaneCodes(red), EightPlaneCodes(green), EightPlaneCodes(blue),
+                        destination);
+        destination += 32;
+      }
+    }
+#endif
+    for (; x < walk.Columns; ++x, red += step, green += step, blue += step) {
       StorePixel<kHdrToSdr, kBt709>({narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
                                      narrowToFull[PlaneCode(blue)]},
                                     destination);

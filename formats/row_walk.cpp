@@ -46,7 +46,6 @@ void BeginRowWalk(RowWalk& walk, const FrameRows& rows, const PlatformFile* file
   walk.FileCount = rows.FileCount;
   for (int32_t k = 0; k < rows.FileCount; ++k) walk.Files[k] = files[k];
   walk.Rows = rows.RowBuffers + size_t(band) * rows.BufferBytes;
-  walk.Scratch = Viewer.ReadBuffer + size_t(band) * kReadBufferSize;
   walk.Missing = rows.Missing;
   walk.Width = width;
   walk.Step = int32_t(1) << shift;

@@ -25,6 +25,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "colour/colour.h"
 #include "core/viewer_state.h"
 #include "platform/file.h"
@@ -65,7 +69,6 @@ struct RowWalk {
   PlatformFile Files[kMaxRowWalkFiles];  // read in step, in this order
   int32_t FileCount;
   uint8_t* Rows;      // file k's row goes to Rows + k * RowBytes
-  uint8_t* Scratch;   // the band's kReadBufferSize bytes of the ReadBuffer, for the row decoder
   uint32_t RowBytes;  // one source row in each file
   const MissingRowBytes* Missing;
   bool Located;         // false when the first row could not be reached: every row is missing
@@ -115,6 +118,49 @@ inline void StorePixel(PixelTriple triple, uint8_t* at) {
   std::memcpy(at, &blueGreen, 2);
   at[2] = uint8_t(triple.R);
 }
+
+#if defined(__SSE2__)
+// With both options off, a reader may store four pixels at a time (every x86 build has SSE2;
+// the 32-bit one is built with -msse2), the bytes exactly those of StorePixel.
+
+// Four pixels, their R, G and B one to a 32-bit lane, each clamped to 0..255 by the saturating
+// packs, into the bitmap at `at`; the fourth byte of every pixel is written back as it was.
+inline void StoreFourPixels(__m128i red, __m128i green, __m128i blue, uint8_t* at) {
+  // Bytes B0..B3 G0..G3 R0..R3 and four zeros; two byte interleaves make them four pixels.
+  const __m128i bytes =
+      _mm_packus_epi16(_mm_packs_epi32(blue, green), _mm_packs_epi32(red, _mm_setzero_si128()));
+  const __m128i blueRed = _mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 8));
+  const __m128i pixels = _mm_unpacklo_epi8(blueRed, _mm_srli_si128(blueRed, 8));
+  __m128i* const pixel = reinterpret_cast<__m128i*>(at);
+  const __m128i kept = _mm_and_si128(_mm_loadu_si128(pixel), _mm_set1_epi32(int32_t(0xff000000u)));
+  _mm_storeu_si128(pixel, _mm_or_si128(pixels, kept));
+}
+
+// NarrowToFullTable for eight 10-bit codes, one to a 16-bit lane, computed instead of looked up:
+// ((code + 3) * 19077 >> 16) - 19 is the table's entry for every code from 0 to 1023 (the tests
+// check all of them) where that lies in 0..255, and beyond them on the side it clamps to.
+inline __m128i NarrowToFullEight(__m128i codes) {
+  return _mm_sub_epi16(
+      _mm_mulhi_epu16(_mm_add_epi16(codes, _mm_set1_epi16(3)), _mm_set1_epi16(19077)),
+      _mm_set1_epi16(19));
+}
+
+// Eight pixels given by their narrow-range codes, one to a 16-bit lane of each channel, into the
+// bitmap at `at` as StorePixel stores them with both options off; the fourth bytes are kept.
+inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCodes, uint8_t* at) {
+  const __m128i blueGreen =
+      _mm_packus_epi16(NarrowToFullEight(blueCodes), NarrowToFullEight(greenCodes));
+  const __m128i red = _mm_packus_epi16(NarrowToFullEight(redCodes), _mm_setzero_si128());
+  const __m128i pairs = _mm_unpacklo_epi8(blueGreen, _mm_srli_si128(blueGreen, 8));
+  const __m128i reds = _mm_unpacklo_epi8(red, _mm_setzero_si128());
+  const __m128i fourth = _mm_set1_epi32(int32_t(0xff000000u));
+  __m128i* const pixel = reinterpret_cast<__m128i*>(at);
+  const __m128i low = _mm_and_si128(_mm_loadu_si128(pixel), fourth);
+  const __m128i high = _mm_and_si128(_mm_loadu_si128(pixel + 1), fourth);
+  _mm_storeu_si128(pixel, _mm_or_si128(_mm_unpacklo_epi16(pairs, reds), low));
+  _mm_storeu_si128(pixel + 1, _mm_or_si128(_mm_unpackhi_epi16(pairs, reds), high));
+}
+#endif
 
 // One band of the frame through Decoder::Decode(walk, bitmapRow), the shape of a worker's job.
 // Every band but the first opens its own files by name and closes them again.

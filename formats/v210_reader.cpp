@@ -31,14 +31,13 @@ constexpr MovFrameSize kMovFrameSizes[] = {
 };
 
 // Each known frame is a whole number of rows; the widest row a sample description may name
-// fits the raw row buffer, and its unpacked planes fit the ReadBuffer.
+// fits the raw row buffer.
 constexpr bool IsWholeRows(const MovFrameSize& size) {
   return uint64_t(GetV210RowGeometry(size.width).stride) * uint64_t(size.height) == size.sampleSize;
 }
 constexpr V210RowGeometry kWidest = GetV210RowGeometry(kMaxSourceWidth);
 static_assert(IsWholeRows(kMovFrameSizes[0]) && IsWholeRows(kMovFrameSizes[1]) &&
-                  kWidest.stride <= kMovRowBufferSize &&
-                  (kWidest.lumaSamples + 2 * kWidest.chromaSamples) * 2 <= kReadBufferSize,
+                  kWidest.stride <= kMovRowBufferSize,
               "a v210 row must fit the row buffers");
 
 // The one guard: the sample size must name a frame size this reader knows.
@@ -49,17 +48,11 @@ const MovFrameSize* FindMovFrameSize(uint32_t sampleSize) {
   return nullptr;
 }
 
-// One shown row: the whole raw row unpacked into the sample planes in the ReadBuffer, then the
-// shown columns converted into the bitmap.
 template <bool kHdrToSdr, bool kBt709>
 struct V210Row {
   static void Decode(const RowWalk& walk, uint8_t* bitmapRow) {
-    const V210RowGeometry geometry = GetV210RowGeometry(walk.Width);
-    uint16_t* const y = reinterpret_cast<uint16_t*>(walk.Scratch);
-    uint16_t* const cb = y + geometry.lumaSamples;
-    uint16_t* const cr = cb + geometry.chromaSamples;
-    UnpackV210Row(walk.Rows, geometry, y, cb, cr);
-    StoreV210Row<kHdrToSdr, kBt709>(y, cb, cr, walk.Columns, walk.Shift, bitmapRow);
+    DecodeV210Row<kHdrToSdr, kBt709>(walk.Rows, GetV210RowGeometry(walk.Width), walk.Columns,
+                                     walk.Shift, bitmapRow);
   }
 };
 

@@ -240,38 +240,32 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
 #if defined(__SSE2__)
   // Four pixels at a time, two to a vector of doubles; every sample the gather reads lies
   // below column columns << kShift, inside the row.
-  const __m128i fourthBytes = _mm_set1_epi32(int32_t(0xff000000u));
   for (; k + 4 <= columns; k += 4, out += 16) {
     const FourPixels p = GatherFour<kShift>(y, cb, cr, k);
     // Y - 64, Cb - 512 and Cr - 512 in integers: converted, the same doubles as Cb - 512.0.
     const __m128i luma = _mm_sub_epi32(p.y, _mm_set1_epi32(64));
-    const __m128i blue = _mm_sub_epi32(p.cb, _mm_set1_epi32(512));
-    const __m128i red = _mm_sub_epi32(p.cr, _mm_set1_epi32(512));
+    const __m128i blueDiff = _mm_sub_epi32(p.cb, _mm_set1_epi32(512));
+    const __m128i redDiff = _mm_sub_epi32(p.cr, _mm_set1_epi32(512));
     const int upper = _MM_SHUFFLE(3, 2, 3, 2);
     __m128i r01, g01, b01, r23, g23, b23;
-    ConvertTwo(_mm_cvtepi32_pd(luma), _mm_cvtepi32_pd(blue), _mm_cvtepi32_pd(red), r01, g01, b01);
+    ConvertTwo(_mm_cvtepi32_pd(luma), _mm_cvtepi32_pd(blueDiff), _mm_cvtepi32_pd(redDiff), r01, g01,
+               b01);
     ConvertTwo(_mm_cvtepi32_pd(_mm_shuffle_epi32(luma, upper)),
-               _mm_cvtepi32_pd(_mm_shuffle_epi32(blue, upper)),
-               _mm_cvtepi32_pd(_mm_shuffle_epi32(red, upper)), r23, g23, b23);
-    // The saturating packs are the clamp to 0..255: bytes B0..B3 G0..G3 R0..R3 and four zeros.
-    const __m128i blueGreen =
-        _mm_packs_epi32(_mm_unpacklo_epi64(b01, b23), _mm_unpacklo_epi64(g01, g23));
-    const __m128i redZero = _mm_packs_epi32(_mm_unpacklo_epi64(r01, r23), _mm_setzero_si128());
-    const __m128i bytes = _mm_packus_epi16(blueGreen, redZero);
+               _mm_cvtepi32_pd(_mm_shuffle_epi32(blueDiff, upper)),
+               _mm_cvtepi32_pd(_mm_shuffle_epi32(redDiff, upper)), r23, g23, b23);
+    const __m128i red = _mm_unpacklo_epi64(r01, r23);
+    const __m128i green = _mm_unpacklo_epi64(g01, g23);
+    const __m128i blue = _mm_unpacklo_epi64(b01, b23);
     if (kWithOptions) {
+      // The saturating packs are the clamp to 0..255: bytes B0..B3 G0..G3 R0..R3.
       alignas(16) uint8_t codes[16];
-      _mm_store_si128(reinterpret_cast<__m128i*>(codes), bytes);
+      _mm_store_si128(reinterpret_cast<__m128i*>(codes),
+                      _mm_packus_epi16(_mm_packs_epi32(blue, green), _mm_packs_epi32(red, red)));
       for (int i = 0; i < 4; ++i) {
         StorePixel<kHdrToSdr, kBt709>({codes[8 + i], codes[4 + i], codes[i]}, out + 4 * i);
       }
     } else {
-      // Two byte interleaves turn the four rows of four bytes into four pixels.
-      const __m128i blueRed = _mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 8));
-      const __m128i pixels = _mm_unpacklo_epi8(blueRed, _mm_srli_si128(blueRed, 8));
-      // The fourth byte of every pixel is written back as it was.
-      __m128i* const at = reinterpret_cast<__m128i*>(out);
-      const __m128i kept = _mm_and_si128(_mm_loadu_si128(at), fourthBytes);
-      _mm_storeu_si128(at, _mm_or_si128(pixels, kept));
+      StoreFourPixels(red, green, blue, out);
     }
   }
 #endif
@@ -294,6 +288,32 @@ void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
       return StoreColumns<kHdrToSdr, kBt709, 3>(y, cb, cr, columns, bitmapRow);
   }
 }
+namespace {
+
+// Sixteen groups, 96 pixels: a multiple of four shown columns at every shift, so only a row's
+// last chunk leaves columns to the plain loop. A row's groups come in eights, so its last chunk
+// has eight or sixteen.
+constexpr int32_t kChunkGroups = 16;
+constexpr int32_t kChunkPixels = kChunkGroups * 6;
+
+}  // namespace
+
+template <bool kHdrToSdr, bool kBt709>
+void DecodeV210Row(const uint8_t* row, const V210RowGeometry& geometry, int32_t columns,
+                   int32_t scaleShift, uint8_t* bitmapRow) {
+  uint16_t y[kChunkPixels], cb[kChunkPixels / 2], cr[kChunkPixels / 2];
+  const int32_t chunkColumns = kChunkPixels >> scaleShift;
+  for (int32_t group = 0, column = 0; column < columns;
+       group += kChunkGroups, column += chunkColumns, row += kChunkGroups * 16) {
+    const int32_t groups =
+        geometry.groups - group < kChunkGroups ? geometry.groups - group : kChunkGroups;
+    UnpackV210Row(row, V210RowGeometry{groups * 6, groups, groups * 16, groups * 6, groups * 3}, y,
+                  cb, cr);
+    const int32_t shown = columns - column < chunkColumns ? columns - column : chunkColumns;
+    StoreV210Row<kHdrToSdr, kBt709>(y, cb, cr, shown, scaleShift, bitmapRow + size_t(column) * 4);
+  }
+}
+
 template void StoreV210Row<false, false>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
                                          int32_t, uint8_t*);
 template void StoreV210Row<false, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
@@ -302,6 +322,15 @@ template void StoreV210Row<true, false>(const uint16_t*, const uint16_t*, const 
                                         int32_t, uint8_t*);
 template void StoreV210Row<true, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
                                        int32_t, uint8_t*);
+
+template void DecodeV210Row<false, false>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
+                                          uint8_t*);
+template void DecodeV210Row<false, true>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
+                                         uint8_t*);
+template void DecodeV210Row<true, false>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
+                                         uint8_t*);
+template void DecodeV210Row<true, true>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
+                                        uint8_t*);
 
 // Narrow-range black, Y 64 and Cb, Cr 512, as a group's four words in file byte order (zero
 // bytes would decode to dark green).

@@ -40,6 +40,13 @@ template <bool kHdrToSdr, bool kBt709>
 void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   int32_t scaleShift, uint8_t* bitmapRow);
 
+// One raw row (geometry.stride bytes) into the bitmap: the shown columns of UnpackV210Row's
+// planes through StoreV210Row, a few groups at a time, so the planes never leave the first-level
+// cache between the two.
+template <bool kHdrToSdr, bool kBt709>
+void DecodeV210Row(const uint8_t* row, const V210RowGeometry& geometry, int32_t columns,
+                   int32_t scaleShift, uint8_t* bitmapRow);
+
 // What a row shows where the file holds no bytes for it: v210 black, group by group.
 extern const MissingRowBytes kV210BlackRowBytes;
 

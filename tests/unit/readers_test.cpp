@@ -7,6 +7,7 @@
 #include <array>
 #include <tuple>
 
+#include "formats/row_walk.h"
 #include "formats/v210_row.h"
 #include "platform/workers.h"
 #include "tests/unit/test_files.h"
@@ -256,6 +257,34 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
     }
   }
 }
+
+#if defined(__SSE2__)
+// The eight-pixel store computes the narrow-to-full codes the table holds: every 10-bit code in
+// every channel, each channel in another order so no two share a pixel's position.
+TEST(EightPixelStore, EveryCodeIsTheTablesAndTheFourthByteStays) {
+  BuildColourTables();
+  std::vector<uint8_t> out(1024 * 4);
+  for (size_t i = 0; i < 1024; ++i) out[4 * i + 3] = uint8_t(i * 7);  // each fourth byte its own
+  const auto code = [](int32_t i, int32_t channel) {
+    return (i * (2 * channel + 1) + channel) & 1023;
+  };
+  for (int32_t i = 0; i < 1024; i += 8) {
+    alignas(16) int16_t lanes[3][8];
+    for (int32_t c = 0; c < 3; ++c)
+      for (int32_t k = 0; k < 8; ++k) lanes[c][k] = int16_t(code(i + k, c));
+    const auto load = [&](int32_t c) {
+      return _mm_load_si128(reinterpret_cast<__m128i*>(lanes[c]));
+    };
+    StoreEightCodes(load(0), load(1), load(2), &out[size_t(i) * 4]);
+  }
+  for (int32_t i = 0; i < 1024; ++i) {
+    const uint8_t* p = &out[size_t(i) * 4];
+    const int32_t want[4] = {NarrowToFullTable[code(i, 2)], NarrowToFullTable[code(i, 1)],
+                             NarrowToFullTable[code(i, 0)], uint8_t(i * 7)};
+    for (int32_t b = 0; b < 4; ++b) EXPECT_EQ(p[b], want[b]) << "pixel " << i << " byte " << b;
+  }
+}
+#endif
 
 }  // namespace
 
