@@ -234,15 +234,32 @@ TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
 }
 
 // The row store's vector path, four pixels at a time, against the pixel definition: every
-// (Cb, Cr) pair once, the two pixels sharing it with different lumas, at every shift; a column
-// count that is no multiple of four leaves the last three to the plain loop.
+// (Cb, Cr) pair once, the two pixels sharing it with different lumas, then every sample triple
+// whose R, G or B lies exactly on a multiple of 4 (on a 10-bit scale), where the definition's
+// doubles may round either way; at every shift. A column count that is no multiple of four
+// leaves the last three to the plain loop.
 TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
-  constexpr size_t kPairs = 1024 * 1024;
-  std::vector<uint16_t> y(2 * kPairs), cb(kPairs), cr(kPairs);
-  for (size_t i = 0; i < kPairs; ++i) {
-    cb[i] = uint16_t(i & 1023), cr[i] = uint16_t(i >> 10);
-    y[2 * i] = uint16_t(i * 7 & 1023), y[2 * i + 1] = uint16_t((i * 13 + 5) & 1023);
+  std::vector<uint16_t> y, cb, cr;
+  const auto pair = [&](int32_t luma, int32_t blue, int32_t red, int32_t otherLuma) {
+    y.push_back(uint16_t(luma)), y.push_back(uint16_t(otherLuma));
+    cb.push_back(uint16_t(blue)), cr.push_back(uint16_t(red));
+  };
+  for (int32_t i = 0; i < 1024 * 1024; ++i)
+    pair(i * 7 & 1023, i & 1023, i >> 10, (i * 13 + 5) & 1023);
+  for (int32_t l = 0; l < 1024; ++l) {
+    for (int32_t c = 0; c < 1024; ++c) {
+      const int32_t luma = 11644 * (l - 64), chroma = c - 512;
+      if ((luma + 16787 * chroma) % 40000 == 0) pair(l, 512, c, 1023 - l);  // R
+      if ((luma + 21418 * chroma) % 40000 == 0) pair(l, c, 512, 1023 - l);  // B
+      // G: 6505 Cr' = 11644 Y' - 1874 Cb' (mod 40000), solvable when the right side is a
+      // multiple of 5, with 701 the inverse of 6505 / 5 modulo 8000.
+      const int32_t right = luma - 1874 * chroma;
+      if (right % 5 != 0) continue;
+      const int32_t red = int32_t(((int64_t(right / 5) * 701) % 8000 + 8000 + 512) % 8000) - 512;
+      if (red < 512) pair(l, c, red + 512, 1023 - l);
+    }
   }
+  const size_t kPairs = cb.size();
   for (int32_t s = 0; s <= 3; ++s) {
     const int32_t columns = (int32_t(2 * kPairs) >> s) - 1;
     std::vector<uint8_t> out(size_t(columns) * 4, kMark);
