@@ -344,6 +344,7 @@ struct DpxRows {
       const size_t forward = size_t(walk.Step) * Pixels::kUnit;
       const size_t step = walk.Mirrored ? 0 - forward : forward;
       size_t at = walk.Mirrored ? size_t(walk.Width - 1) * Pixels::kUnit : 0;
+      PixelStore<kHdrToSdr, kBt709> store;
       int32_t x = 0;
 #if defined(__SSE2__)
       // At Original size, left to right, with both options off: eight pixels at a time.
@@ -358,8 +359,8 @@ struct DpxRows {
       for (; x < walk.Columns; ++x, at += step, destination += 4) {
         uint32_t code[3];
         Pixels::Codes(row, at, code);
-        StorePixel<kHdrToSdr, kBt709>(
-            {narrowToFull[code[0]], narrowToFull[code[1]], narrowToFull[code[2]]}, destination);
+        store.Store({narrowToFull[code[0]], narrowToFull[code[1]], narrowToFull[code[2]]},
+                    destination);
       }
     }
   };

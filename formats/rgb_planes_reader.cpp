@@ -55,6 +55,7 @@ struct PlanarRow {
     const uint8_t* green = red + walk.RowBytes;
     const uint8_t* blue = green + walk.RowBytes;
     const size_t step = size_t(walk.Step) * kBytesPerSample;
+    PixelStore<kHdrToSdr, kBt709> store;
     int32_t x = 0;
 #if defined(__SSE2__)
     if (!kHdrToSdr && !kBt709 && walk.Step == 1) {
@@ -66,9 +67,9 @@ struct PlanarRow {
     }
 #endif
     for (; x < walk.Columns; ++x, red += step, green += step, blue += step) {
-      StorePixel<kHdrToSdr, kBt709>({narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
-                                     narrowToFull[PlaneCode(blue)]},
-                                    destination);
+      store.Store({narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
+                   narrowToFull[PlaneCode(blue)]},
+                  destination);
       destination += 4;
     }
   }

@@ -111,13 +111,35 @@ uint8_t* ReadNextShownRow(RowWalk& walk);
 // frame's flags, then B and G in one little-endian 16-bit store and R in a third byte; byte 3
 // is never written. The stores are half of what decoding adds to the reads, and this saves one
 // in three against byte stores or a read-modify-write of the whole pixel.
+//
+// A row decoder keeps one store for its row. With the BT.709 conversion on, it remembers the last
+// pixel it converted: a run of equal pixels (black borders, mattes, graphics, bars) is converted
+// once, which leaves the conversion's cost to the pixels that differ from their left neighbour.
 template <bool kHdrToSdr, bool kBt709>
-inline void StorePixel(PixelTriple triple, uint8_t* at) {
-  ApplyColourOptions<kHdrToSdr, kBt709>(triple);
-  const uint16_t blueGreen = uint16_t(triple.B | triple.G << 8);
-  std::memcpy(at, &blueGreen, 2);
-  at[2] = uint8_t(triple.R);
-}
+class PixelStore {
+ public:
+  void Store(PixelTriple triple, uint8_t* at) {
+    if (kBt709) {
+      const uint32_t key = uint32_t(triple.R) | uint32_t(triple.G) << 8 | uint32_t(triple.B) << 16;
+      if (key != lastKey_) {
+        lastKey_ = key;
+        ApplyColourOptions<kHdrToSdr, kBt709>(triple);
+        last_ = triple;
+      } else {
+        triple = last_;
+      }
+    } else {
+      ApplyColourOptions<kHdrToSdr, kBt709>(triple);
+    }
+    const uint16_t blueGreen = uint16_t(triple.B | triple.G << 8);
+    std::memcpy(at, &blueGreen, 2);
+    at[2] = uint8_t(triple.R);
+  }
+
+ private:
+  uint32_t lastKey_ = UINT32_MAX;  // no triple of codes 0..255 has this key
+  PixelTriple last_ = {};
+};
 
 #if defined(__SSE2__)
 // With both options off, a reader may store four pixels at a time (every x86 build has SSE2;

@@ -227,12 +227,13 @@ FourPixels GatherFour(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
 // Shown columns k, k + 1, ... below `columns`, one pixel at a time: the definition itself.
 template <bool kHdrToSdr, bool kBt709>
 void StorePlainColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t k,
-                       int32_t columns, int32_t shift, uint8_t* out) {
+                       int32_t columns, int32_t shift, uint8_t* out,
+                       PixelStore<kHdrToSdr, kBt709>& store) {
   for (; k < columns; ++k, out += 4) {
     const int32_t x = k << shift;
     PixelTriple rgb;
     ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], rgb);
-    StorePixel<kHdrToSdr, kBt709>(rgb, out);
+    store.Store(rgb, out);
   }
 }
 
@@ -242,6 +243,7 @@ template <bool kHdrToSdr, bool kBt709, int kShift>
 void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   uint8_t* out) {
   constexpr bool kWithOptions = kHdrToSdr || kBt709;
+  PixelStore<kHdrToSdr, kBt709> store;
   int32_t k = 0;
 #if defined(__SSE2__)
   // Four pixels at a time; every sample the gather reads lies below column columns << kShift,
@@ -263,7 +265,7 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
     const __m128i multiple =
         _mm_cmpeq_epi32(_mm_slli_epi32(_mm_madd_epi16(green, _mm_set1_epi32(20000)), 1), nGreen);
     if (_mm_movemask_epi8(multiple) != 0) {
-      StorePlainColumns<kHdrToSdr, kBt709>(y, cb, cr, k, k + 4, kShift, out);
+      StorePlainColumns(y, cb, cr, k, k + 4, kShift, out, store);
       continue;
     }
     const __m128i red =
@@ -276,14 +278,14 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
       _mm_store_si128(reinterpret_cast<__m128i*>(codes),
                       _mm_packus_epi16(_mm_packs_epi32(blue, green), _mm_packs_epi32(red, red)));
       for (int i = 0; i < 4; ++i) {
-        StorePixel<kHdrToSdr, kBt709>({codes[8 + i], codes[4 + i], codes[i]}, out + 4 * i);
+        store.Store({codes[8 + i], codes[4 + i], codes[i]}, out + 4 * i);
       }
     } else {
       StoreFourPixels(red, green, blue, out);
     }
   }
 #endif
-  StorePlainColumns<kHdrToSdr, kBt709>(y, cb, cr, k, columns, kShift, out);
+  StorePlainColumns(y, cb, cr, k, columns, kShift, out, store);
 }
 
 }  // namespace

@@ -275,6 +275,32 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
   }
 }
 
+// A row's store converts a run of equal pixels once: every pixel of runs, returns and single
+// pixels is still the stage's own answer, under every combination of the options.
+template <bool kHdrToSdr, bool kBt709>
+void ExpectRunsStoredAsSinglePixels() {
+  const PixelTriple a = {200, 30, 90}, b = {201, 30, 90}, c = {90, 30, 200}, black = {0, 0, 0};
+  const PixelTriple row[] = {black, black, a, a, a, b, a, c, c, black, c, b, b};
+  PixelStore<kHdrToSdr, kBt709> store;
+  for (const PixelTriple& in : row) {
+    uint8_t out[4] = {0, 0, 0, kMark};
+    store.Store(in, out);
+    PixelTriple want = in;
+    ApplyColourOptions<kHdrToSdr, kBt709>(want);
+    EXPECT_EQ(std::vector<int32_t>(out, out + 4),
+              (std::vector<int32_t>{want.B, want.G, want.R, kMark}))
+        << kHdrToSdr << kBt709 << ": " << in.R << " " << in.G << " " << in.B;
+  }
+}
+
+TEST(PixelStore, RunsOfEqualPixelsComeOutAsEachWouldAlone) {
+  BuildColourTables();
+  ExpectRunsStoredAsSinglePixels<false, false>();
+  ExpectRunsStoredAsSinglePixels<true, false>();
+  ExpectRunsStoredAsSinglePixels<false, true>();
+  ExpectRunsStoredAsSinglePixels<true, true>();
+}
+
 #if defined(__SSE2__)
 // The eight-pixel store computes the narrow-to-full codes the table holds: every 10-bit code in
 // every channel, each channel in another order so no two share a pixel's position.
