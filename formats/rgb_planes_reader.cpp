@@ -43,7 +43,6 @@ inline __m128i EightPlaneCodes(const uint8_t* words) {
   const __m128i swapped = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
   return _mm_and_si128(_mm_srli_epi16(swapped, 2), _mm_set1_epi16(0x3FF));
 }
-
 #endif
 
 // One shown row: every Step-th sample of the three plane rows into consecutive bitmap pixels.

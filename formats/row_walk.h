@@ -142,8 +142,8 @@ class PixelStore {
 };
 
 #if defined(__SSE2__)
-// With both options off, a reader may store four pixels at a time (every x86 build has SSE2;
-// the 32-bit one is built with -msse2), the bytes exactly those of StorePixel.
+// With both options off, a reader may store four or eight pixels at a time (every x86 build has
+// SSE2; the 32-bit one is built with -msse2), the bytes exactly those of PixelStore::Store.
 
 // Four pixels, their R, G and B one to a 32-bit lane, each clamped to 0..255 by the saturating
 // packs, into the bitmap at `at`; the fourth byte of every pixel is written back as it was.
@@ -159,8 +159,8 @@ inline void StoreFourPixels(__m128i red, __m128i green, __m128i blue, uint8_t* a
 }
 
 // NarrowToFullTable for eight 10-bit codes, one to a 16-bit lane, computed instead of looked up:
-// ((code + 3) * 19077 >> 16) - 19 is the table's entry for every code from 0 to 1023 (the tests
-// check all of them) where that lies in 0..255, and beyond them on the side it clamps to.
+// ((code + 3) * 19077 >> 16) - 19, clamped to 0..255 by the saturating pack that follows, is the
+// table's entry for every code from 0 to 1023 (the tests check all of them).
 inline __m128i NarrowToFullEight(__m128i codes) {
   return _mm_sub_epi16(
       _mm_mulhi_epu16(_mm_add_epi16(codes, _mm_set1_epi16(3)), _mm_set1_epi16(19077)),
@@ -168,7 +168,8 @@ inline __m128i NarrowToFullEight(__m128i codes) {
 }
 
 // Eight pixels given by their narrow-range codes, one to a 16-bit lane of each channel, into the
-// bitmap at `at` as StorePixel stores them with both options off; the fourth bytes are kept.
+// bitmap at `at` as PixelStore::Store stores them with both options off; the fourth bytes are
+// kept.
 inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCodes, uint8_t* at) {
   const __m128i blueGreen =
       _mm_packus_epi16(NarrowToFullEight(blueCodes), NarrowToFullEight(greenCodes));
