@@ -414,8 +414,7 @@ void DecodeV210Row(const uint8_t* row, const V210RowGeometry& geometry, int32_t 
        group += kChunkGroups, column += chunkColumns, row += kChunkGroups * 16) {
     const int32_t groups =
         geometry.groups - group < kChunkGroups ? geometry.groups - group : kChunkGroups;
-    UnpackV210Row(row, V210RowGeometry{groups * 6, groups, groups * 16, groups * 6, groups * 3}, y,
-                  cb, cr);
+    UnpackV210Row(row, V210RowGeometry{groups * 6, groups, groups * 16, groups * 6}, y, cb, cr);
     const int32_t shown = columns - column < chunkColumns ? columns - column : chunkColumns;
     StoreV210Row<kHdrToSdr, kBt709>(y, cb, cr, shown, scaleShift, bitmapRow + size_t(column) * 4);
   }

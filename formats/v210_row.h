@@ -8,25 +8,24 @@
 #include "formats/row_walk.h"
 
 // v210 packs six pixels into every 16-byte group, and pads every row to a multiple of 128 bytes
-// (eight groups, 48 pixels): a 4096-pixel row is 11008 bytes, not 10928. The planes are padded
-// to whole rows of groups too, so that unpacking writes all twelve fields of every group with no
-// test for the row's end; only the first `width` samples are ever shown.
+// (eight groups, 48 pixels): a 4096-pixel row is 11008 bytes, not 10928. Unpacking writes all
+// twelve fields of every group, 6 luma and 3 of each chroma sample, with no test for the row's
+// end; only the first `width` pixels are ever shown.
 struct V210RowGeometry {
-  int32_t width;          // pixels
-  int32_t groups;         // width / 48 rounded up, times 8
-  int32_t stride;         // bytes of one row in the file: 16 per group
-  int32_t lumaSamples;    // Y plane length: 6 per group
-  int32_t chromaSamples;  // Cb and Cr plane lengths: 3 per group
+  int32_t width;        // pixels
+  int32_t groups;       // width / 48 rounded up, times 8
+  int32_t stride;       // bytes of one row in the file: 16 per group
+  int32_t lumaSamples;  // pixels the groups hold, shown or not: 6 per group
 };
 
 // The one place the row geometry is computed. width > 0.
 constexpr V210RowGeometry GetV210RowGeometry(int32_t width) {
   const int32_t groups = ((width - 1) / 48 + 1) * 8;
-  return V210RowGeometry{width, groups, groups * 16, groups * 6, groups * 3};
+  return V210RowGeometry{width, groups, groups * 16, groups * 6};
 }
 
-// Unpacks every group of `row` (geometry.stride bytes) into the Y, Cb and Cr planes, each of
-// the length the geometry gives. Bits 30 and 31 of every word are ignored.
+// Unpacks every group of `row` (geometry.stride bytes) into the Y, Cb and Cr planes: 6, 3 and 3
+// samples a group. Bits 30 and 31 of every word are ignored.
 void UnpackV210Row(const uint8_t* row, const V210RowGeometry& geometry, uint16_t* y, uint16_t* cb,
                    uint16_t* cr);
 

@@ -28,7 +28,7 @@ const LayoutCase kCases[] = {
     {{50, 10, 2}, 13, 9, {}, true},
     {{51, 10, 2, true}, 7, 5, {}, true},  // a word holds samples of two pixels
     {{51, 10, 1}, 7, 5, {}, true},
-    {{50, 10, 0}, 7, 5, {}, true},  // packed: samples run on into the next word
+    {{50, 10, 0}, 13, 9, {}, true},  // packed: samples run on into the next word
     {{51, 10, 0, true}, 7, 5, {}, true},
     {{50, 12, 1}, 7, 5, {}, true},
     {{50, 12, 2, true}, 7, 5, {}, true},

@@ -221,9 +221,9 @@ TEST(V210Pixel, Bt2020ByHand) {
 
 // Unpacking, four groups at a time and group by group for the rest of a row, against the layout.
 TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
-  const Bytes row = Noise(7 * 16, 5);  // four groups for the vector path, three left over
-  const V210RowGeometry g = {42, 7, 112, 42, 21};  // not a whole 128-byte row: the plain tail
-  std::vector<uint16_t> y(size_t(g.lumaSamples)), cb(size_t(g.chromaSamples)), cr(cb);
+  const Bytes row = Noise(7 * 16, 5);          // four groups for the vector path, three left over
+  const V210RowGeometry g = {42, 7, 112, 42};  // not a whole 128-byte row: the plain tail
+  std::vector<uint16_t> y(42), cb(21), cr(21);
   UnpackV210Row(row.data(), g, y.data(), cb.data(), cr.data());
   for (size_t x = 0; x < 42; ++x) {
     const uint8_t* group = &row[x / 6 * 16];
