@@ -49,6 +49,10 @@ const LayoutCase kCases[] = {
     {{50, 16, 0, true}, 7, 5, {{768, 0xFFFF, 2}, {804, 0xFFFF, 2}}, true},  // undefined, both bytes
     // Eight elements, the most DPX has, alike but for where their data lies.
     {{50, 16, 0}, 7, 5, {{770, 8, 2}, {800, 0, 1}, {803, 0, 1}, {880, 0x12345678, 4}}, true},
+    // A second element of the same layout is passed over; one that differs in its encoding alone
+    // (run-length) is not.
+    {{50, 10, 1}, 13, 9, {{770, 2, 2}, {872, 50, 1}, {875, 10, 1}, {876, 1, 2}}, true},
+    {{50, 10, 1}, 8, 8, {{770, 2, 2}, {872, 50, 1}, {875, 10, 1}, {876, 1, 2}, {878, 1, 2}}, false},
     {{50, 10, 1}, 8, 8, {{800, 100, 1}}, false},  // YCbCr 4:2:2
     {{50, 10, 1}, 8, 8, {{800, 6, 1}}, false},    // luma only
     {{50, 10, 1}, 8, 8, {{803, 32, 1}}, false},   // 1 or 32 bits
