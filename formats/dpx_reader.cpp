@@ -39,7 +39,7 @@
 #include "formats/dpx_reader.h"
 
 #include <cstring>
-#include <type_traits>
+#include <utility>
 
 #include "formats/byte_order.h"
 #include "formats/row_walk.h"
@@ -286,23 +286,20 @@ inline __m128i InMachineOrder16(__m128i v) {
 template <bool kLittleEndian, uint32_t kComponents>
 struct EightPixelCodes<WholeBytePixels<Words16<kLittleEndian>, kComponents>> {
   static void Get(const uint8_t* row, size_t at, __m128i& red, __m128i& green, __m128i& blue) {
-    const uint8_t* pixel = row + at;
-    __m128i lanes[3] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
-    const auto put = [&](auto lane) {
-      const uint8_t* sample = pixel + decltype(lane)::value * 2 * kComponents;
-      for (int k = 0; k < 3; ++k) {
-        uint16_t word;
-        std::memcpy(&word, sample + 2 * k, 2);
-        lanes[k] = _mm_insert_epi16(lanes[k], word, decltype(lane)::value);
-      }
-    };
-    put(std::integral_constant<int, 0>()), put(std::integral_constant<int, 1>());
-    put(std::integral_constant<int, 2>()), put(std::integral_constant<int, 3>());
-    put(std::integral_constant<int, 4>()), put(std::integral_constant<int, 5>());
-    put(std::integral_constant<int, 6>()), put(std::integral_constant<int, 7>());
-    red = _mm_srli_epi16(InMachineOrder16<kLittleEndian>(lanes[0]), 6);
-    green = _mm_srli_epi16(InMachineOrder16<kLittleEndian>(lanes[1]), 6);
-    blue = _mm_srli_epi16(InMachineOrder16<kLittleEndian>(lanes[2]), 6);
+    const std::make_index_sequence<8> lanes;
+    red = Codes(row + at, lanes), green = Codes(row + at + 2, lanes);
+    blue = Codes(row + at + 4, lanes);
+  }
+
+  // Lane i from the sample at first + i pixels; a lane is chosen by a constant only.
+  template <size_t... kLane>
+  static __m128i Codes(const uint8_t* first, std::index_sequence<kLane...>) {
+    __m128i words = _mm_setzero_si128();
+    uint16_t word;
+    ((std::memcpy(&word, first + kLane * 2 * kComponents, 2),
+      words = _mm_insert_epi16(words, word, int(kLane))),
+     ...);
+    return _mm_srli_epi16(InMachineOrder16<kLittleEndian>(words), 6);
   }
 };
 

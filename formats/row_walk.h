@@ -145,17 +145,22 @@ class PixelStore {
 // With both options off, a reader may store four or eight pixels at a time (every x86 build has
 // SSE2; the 32-bit one is built with -msse2), the bytes exactly those of PixelStore::Store.
 
+// Four pixels whose fourth bytes are 0 into the bitmap at `at`, each fourth byte written back as
+// it was.
+inline void StoreKeepingFourthBytes(__m128i pixels, uint8_t* at) {
+  __m128i* const pixel = reinterpret_cast<__m128i*>(at);
+  const __m128i kept = _mm_and_si128(_mm_loadu_si128(pixel), _mm_set1_epi32(int32_t(0xff000000u)));
+  _mm_storeu_si128(pixel, _mm_or_si128(pixels, kept));
+}
+
 // Four pixels, their R, G and B one to a 32-bit lane, each clamped to 0..255 by the saturating
-// packs, into the bitmap at `at`; the fourth byte of every pixel is written back as it was.
+// packs, into the bitmap at `at`.
 inline void StoreFourPixels(__m128i red, __m128i green, __m128i blue, uint8_t* at) {
   // Bytes B0..B3 G0..G3 R0..R3 and four zeros; two byte interleaves make them four pixels.
   const __m128i bytes =
       _mm_packus_epi16(_mm_packs_epi32(blue, green), _mm_packs_epi32(red, _mm_setzero_si128()));
   const __m128i blueRed = _mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 8));
-  const __m128i pixels = _mm_unpacklo_epi8(blueRed, _mm_srli_si128(blueRed, 8));
-  __m128i* const pixel = reinterpret_cast<__m128i*>(at);
-  const __m128i kept = _mm_and_si128(_mm_loadu_si128(pixel), _mm_set1_epi32(int32_t(0xff000000u)));
-  _mm_storeu_si128(pixel, _mm_or_si128(pixels, kept));
+  StoreKeepingFourthBytes(_mm_unpacklo_epi8(blueRed, _mm_srli_si128(blueRed, 8)), at);
 }
 
 // NarrowToFullTable for eight 10-bit codes, one to a 16-bit lane, computed instead of looked up:
@@ -168,20 +173,15 @@ inline __m128i NarrowToFullEight(__m128i codes) {
 }
 
 // Eight pixels given by their narrow-range codes, one to a 16-bit lane of each channel, into the
-// bitmap at `at` as PixelStore::Store stores them with both options off; the fourth bytes are
-// kept.
+// bitmap at `at` as PixelStore::Store stores them with both options off.
 inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCodes, uint8_t* at) {
   const __m128i blueGreen =
       _mm_packus_epi16(NarrowToFullEight(blueCodes), NarrowToFullEight(greenCodes));
   const __m128i red = _mm_packus_epi16(NarrowToFullEight(redCodes), _mm_setzero_si128());
   const __m128i pairs = _mm_unpacklo_epi8(blueGreen, _mm_srli_si128(blueGreen, 8));
   const __m128i reds = _mm_unpacklo_epi8(red, _mm_setzero_si128());
-  const __m128i fourth = _mm_set1_epi32(int32_t(0xff000000u));
-  __m128i* const pixel = reinterpret_cast<__m128i*>(at);
-  const __m128i low = _mm_and_si128(_mm_loadu_si128(pixel), fourth);
-  const __m128i high = _mm_and_si128(_mm_loadu_si128(pixel + 1), fourth);
-  _mm_storeu_si128(pixel, _mm_or_si128(_mm_unpacklo_epi16(pairs, reds), low));
-  _mm_storeu_si128(pixel + 1, _mm_or_si128(_mm_unpackhi_epi16(pairs, reds), high));
+  StoreKeepingFourthBytes(_mm_unpacklo_epi16(pairs, reds), at);
+  StoreKeepingFourthBytes(_mm_unpackhi_epi16(pairs, reds), at + 16);
 }
 #endif
 

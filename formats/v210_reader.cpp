@@ -51,7 +51,7 @@ const MovFrameSize* FindMovFrameSize(uint32_t sampleSize) {
 template <bool kHdrToSdr, bool kBt709>
 struct V210Row {
   static void Decode(const RowWalk& walk, uint8_t* bitmapRow) {
-    DecodeV210Row<kHdrToSdr, kBt709>(walk.Rows, GetV210RowGeometry(walk.Width), walk.Columns,
+    DecodeV210Row<kHdrToSdr, kBt709>(walk.Rows, GetV210RowGeometry(walk.Width).groups, walk.Columns,
                                      walk.Shift, bitmapRow);
   }
 };

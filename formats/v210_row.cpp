@@ -15,6 +15,7 @@
 
 #include "formats/v210_row.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -113,15 +114,14 @@ void UnpackFourGroups(const uint8_t* row, uint16_t* y, uint16_t* cb, uint16_t* c
 
 }  // namespace
 
-void UnpackV210Row(const uint8_t* row, const V210RowGeometry& geometry, uint16_t* y, uint16_t* cb,
-                   uint16_t* cr) {
+void UnpackV210Row(const uint8_t* row, int32_t groups, uint16_t* y, uint16_t* cb, uint16_t* cr) {
   int32_t g = 0;
 #if defined(__SSE2__)
-  for (; g + 4 <= geometry.groups; g += 4, row += 64, y += 24, cb += 12, cr += 12) {
+  for (; g + 4 <= groups; g += 4, row += 64, y += 24, cb += 12, cr += 12) {
     UnpackFourGroups(row, y, cb, cr);
   }
 #endif
-  for (; g < geometry.groups; ++g, row += 16, y += 6, cb += 3, cr += 3) {
+  for (; g < groups; ++g, row += 16, y += 6, cb += 3, cr += 3) {
     const uint32_t words[4] = {LittleEndian32(row), LittleEndian32(row + 4),
                                LittleEndian32(row + 8), LittleEndian32(row + 12)};
     // Field k of the group: word k / 3, bits 10 * (k % 3) up, in the order of the table above.
@@ -151,17 +151,18 @@ namespace {
 // The conversion in integers. With Y' = Y - 64, Cb' = Cb - 512 and Cr' = Cr - 512, the values
 // ConvertV210Pixel forms are N / 10000 for the integers
 //
-//   R: N = 11644 Y' + 16787 Cr'     G: N = 11644 Y' - 1874 Cb' - 6505 Cr'     B: N = 11644 Y' +
-//   21418 Cb'
+//   R: N = 11644 Y' + 16787 Cr'
+//   G: N = 11644 Y' - 1874 Cb' - 6505 Cr'
+//   B: N = 11644 Y' + 21418 Cb'
 //
 // to within 1e-11 (the rounding of a few doubles of at most a few thousand), and its byte is the
 // value over 4, truncated and clamped. Unless N is a multiple of 40000, N / 10000 lies 1e-4 or
 // more from every multiple of 4, so that byte is floor(N / 40000) clamped: exactly. Where N is a
 // multiple, the doubles may fall just below it and give one less: for R and B they never do
 // (every such Y', Cr' and Y', Cb' pair was tried), for G they do in 430 of its 26841 such
-// triples, so four pixels with a G multiple of 40000 are left to ConvertV210Pixel itself.
+// triples, so pixels that meet a G multiple of 40000 are left to ConvertV210Pixel itself.
 //
-// Each N is one multiply-add of two 16-bit factors, four lanes at a time. floor(N / 40000) is
+// Each N is one multiply-add of two 16-bit factors, one lane a pixel. floor(N / 40000) is
 // floor(floor(N / 64) / 625), and in single precision floor(N / 64) * (1 / 625) + 0.5 / 625,
 // truncated, is the quotient for every N the samples can give, the sum never being within 1/1250
 // of an integer; below 0 it truncates to 0 or less, which clamps to 0 as the floor does.
@@ -227,6 +228,28 @@ FourPixels GatherFour(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
   }
 }
 
+// The R, G and B of four pixels, before the packs clamp them; false when a G lies on a multiple
+// of 40000, and the four must go through the definition.
+inline bool ConvertFour(const FourPixels& p, __m128i& red, __m128i& green, __m128i& blue) {
+  // Y' in the low half of every lane, with Cr' or Cb' in the high half.
+  const __m128i luma =
+      _mm_and_si128(_mm_sub_epi32(p.y, _mm_set1_epi32(64)), _mm_set1_epi32(0xFFFF));
+  const __m128i lumaRed =
+      _mm_or_si128(luma, _mm_slli_epi32(_mm_sub_epi32(p.cr, _mm_set1_epi32(512)), 16));
+  const __m128i lumaBlue =
+      _mm_or_si128(luma, _mm_slli_epi32(_mm_sub_epi32(p.cb, _mm_set1_epi32(512)), 16));
+  const __m128i nGreen =
+      _mm_add_epi32(_mm_madd_epi16(lumaBlue, _mm_set1_epi32(FactorPair(11644, -1874))),
+                    _mm_madd_epi16(lumaRed, _mm_set1_epi32(FactorPair(0, -6505))));
+  green = QuotientOf40000(nGreen);
+  // q * 40000 == N, as q * 20000 doubled: q is far inside 16 bits.
+  const __m128i multiple =
+      _mm_cmpeq_epi32(_mm_slli_epi32(_mm_madd_epi16(green, _mm_set1_epi32(20000)), 1), nGreen);
+  if (_mm_movemask_epi8(multiple) != 0) return false;
+  red = QuotientOf40000(_mm_madd_epi16(lumaRed, _mm_set1_epi32(FactorPair(11644, 16787))));
+  blue = QuotientOf40000(_mm_madd_epi16(lumaBlue, _mm_set1_epi32(FactorPair(11644, 21418))));
+  return true;
+}
 #endif
 
 // Shown columns k, k + 1, ... below `columns`, one pixel at a time: the definition itself.
@@ -263,41 +286,45 @@ ZELKORA_AVX2 inline __m256i ChromaOfEight(const uint16_t* at) {
                                      _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
 }
 
+// ConvertFour for the eight neighbouring pixels from y, sharing chroma in pairs: the same
+// integers, the same single-precision quotients, the same hand-over of multiples of 40000.
+ZELKORA_AVX2 inline bool ConvertEight(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
+                                      __m256i& red, __m256i& green, __m256i& blue) {
+  const __m256i luma = _mm256_and_si256(
+      _mm256_sub_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
+                       _mm256_set1_epi32(64)),
+      _mm256_set1_epi32(0xFFFF));
+  const __m256i lumaRed = _mm256_or_si256(
+      luma, _mm256_slli_epi32(_mm256_sub_epi32(ChromaOfEight(cr), _mm256_set1_epi32(512)), 16));
+  const __m256i lumaBlue = _mm256_or_si256(
+      luma, _mm256_slli_epi32(_mm256_sub_epi32(ChromaOfEight(cb), _mm256_set1_epi32(512)), 16));
+  const __m256i nGreen =
+      _mm256_add_epi32(_mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(FactorPair(11644, -1874))),
+                       _mm256_madd_epi16(lumaRed, _mm256_set1_epi32(FactorPair(0, -6505))));
+  green = QuotientOf40000Eight(nGreen);
+  const __m256i multiple = _mm256_cmpeq_epi32(
+      _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
+  if (_mm256_movemask_epi8(multiple) != 0) return false;
+  red =
+      QuotientOf40000Eight(_mm256_madd_epi16(lumaRed, _mm256_set1_epi32(FactorPair(11644, 16787))));
+  blue = QuotientOf40000Eight(
+      _mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(FactorPair(11644, 21418))));
+  return true;
+}
+
 // At Original size, where rows are longest, the four-pixel loop of StoreColumns eight pixels at a
-// time in 256-bit lanes: the same integers, the same single-precision quotients, the same
-// hand-over of multiples of 40000 to the definition. Returns the columns it stored, a multiple
-// of eight.
+// time in 256-bit lanes. Returns the columns it stored, a multiple of eight.
 template <bool kHdrToSdr, bool kBt709>
 ZELKORA_AVX2 int32_t StoreEightAtATime(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
                                        int32_t columns, uint8_t* out,
                                        PixelStore<kHdrToSdr, kBt709>& store) {
   int32_t k = 0;
   for (; k + 8 <= columns; k += 8, out += 32) {
-    const __m256i luma = _mm256_and_si256(
-        _mm256_sub_epi32(
-            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + k))),
-            _mm256_set1_epi32(64)),
-        _mm256_set1_epi32(0xFFFF));
-    const __m256i lumaRed = _mm256_or_si256(
-        luma,
-        _mm256_slli_epi32(_mm256_sub_epi32(ChromaOfEight(cr + k / 2), _mm256_set1_epi32(512)), 16));
-    const __m256i lumaBlue = _mm256_or_si256(
-        luma,
-        _mm256_slli_epi32(_mm256_sub_epi32(ChromaOfEight(cb + k / 2), _mm256_set1_epi32(512)), 16));
-    const __m256i nGreen =
-        _mm256_add_epi32(_mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(FactorPair(11644, -1874))),
-                         _mm256_madd_epi16(lumaRed, _mm256_set1_epi32(FactorPair(0, -6505))));
-    const __m256i green = QuotientOf40000Eight(nGreen);
-    const __m256i multiple = _mm256_cmpeq_epi32(
-        _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
-    if (_mm256_movemask_epi8(multiple) != 0) {
+    __m256i red, green, blue;
+    if (!ConvertEight(y + k, cb + k / 2, cr + k / 2, red, green, blue)) {
       StorePlainColumns(y, cb, cr, k, k + 8, 0, out, store);
       continue;
     }
-    const __m256i red = QuotientOf40000Eight(
-        _mm256_madd_epi16(lumaRed, _mm256_set1_epi32(FactorPair(11644, 16787))));
-    const __m256i blue = QuotientOf40000Eight(
-        _mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(FactorPair(11644, 21418))));
     // The packs work within each 128-bit half: B0..B3 G0..G3 R0..R3 in the low half, pixels 4 to
     // 7 likewise in the high half, each clamped to 0..255.
     const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(blue, green),
@@ -340,29 +367,11 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
   // Four pixels at a time; every sample the gather reads lies below column columns << kShift,
   // inside the row.
   for (; k + 4 <= columns; k += 4, out += 16) {
-    const FourPixels p = GatherFour<kShift>(y, cb, cr, k);
-    // Y' in the low half of every lane, with Cr' or Cb' in the high half.
-    const __m128i luma =
-        _mm_and_si128(_mm_sub_epi32(p.y, _mm_set1_epi32(64)), _mm_set1_epi32(0xFFFF));
-    const __m128i lumaRed =
-        _mm_or_si128(luma, _mm_slli_epi32(_mm_sub_epi32(p.cr, _mm_set1_epi32(512)), 16));
-    const __m128i lumaBlue =
-        _mm_or_si128(luma, _mm_slli_epi32(_mm_sub_epi32(p.cb, _mm_set1_epi32(512)), 16));
-    const __m128i nGreen =
-        _mm_add_epi32(_mm_madd_epi16(lumaBlue, _mm_set1_epi32(FactorPair(11644, -1874))),
-                      _mm_madd_epi16(lumaRed, _mm_set1_epi32(FactorPair(0, -6505))));
-    const __m128i green = QuotientOf40000(nGreen);
-    // q * 40000 == N, as q * 20000 doubled: q is far inside 16 bits.
-    const __m128i multiple =
-        _mm_cmpeq_epi32(_mm_slli_epi32(_mm_madd_epi16(green, _mm_set1_epi32(20000)), 1), nGreen);
-    if (_mm_movemask_epi8(multiple) != 0) {
+    __m128i red, green, blue;
+    if (!ConvertFour(GatherFour<kShift>(y, cb, cr, k), red, green, blue)) {
       StorePlainColumns(y, cb, cr, k, k + 4, kShift, out, store);
       continue;
     }
-    const __m128i red =
-        QuotientOf40000(_mm_madd_epi16(lumaRed, _mm_set1_epi32(FactorPair(11644, 16787))));
-    const __m128i blue =
-        QuotientOf40000(_mm_madd_epi16(lumaBlue, _mm_set1_epi32(FactorPair(11644, 21418))));
     if (kWithOptions) {
       // The saturating packs are the clamp to 0..255: bytes B0..B3 G0..G3 R0..R3.
       alignas(16) uint8_t codes[16];
@@ -395,6 +404,7 @@ void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
       return StoreColumns<kHdrToSdr, kBt709, 3>(y, cb, cr, columns, bitmapRow);
   }
 }
+
 namespace {
 
 // Sixteen groups, 96 pixels: a multiple of four shown columns at every shift, so only a row's
@@ -406,17 +416,15 @@ constexpr int32_t kChunkPixels = kChunkGroups * 6;
 }  // namespace
 
 template <bool kHdrToSdr, bool kBt709>
-void DecodeV210Row(const uint8_t* row, const V210RowGeometry& geometry, int32_t columns,
-                   int32_t scaleShift, uint8_t* bitmapRow) {
+void DecodeV210Row(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
+                   uint8_t* bitmapRow) {
   uint16_t y[kChunkPixels], cb[kChunkPixels / 2], cr[kChunkPixels / 2];
   const int32_t chunkColumns = kChunkPixels >> scaleShift;
   for (int32_t group = 0, column = 0; column < columns;
        group += kChunkGroups, column += chunkColumns, row += kChunkGroups * 16) {
-    const int32_t groups =
-        geometry.groups - group < kChunkGroups ? geometry.groups - group : kChunkGroups;
-    UnpackV210Row(row, V210RowGeometry{groups * 6, groups, groups * 16, groups * 6}, y, cb, cr);
-    const int32_t shown = columns - column < chunkColumns ? columns - column : chunkColumns;
-    StoreV210Row<kHdrToSdr, kBt709>(y, cb, cr, shown, scaleShift, bitmapRow + size_t(column) * 4);
+    UnpackV210Row(row, std::min(groups - group, kChunkGroups), y, cb, cr);
+    StoreV210Row<kHdrToSdr, kBt709>(y, cb, cr, std::min(columns - column, chunkColumns), scaleShift,
+                                    bitmapRow + size_t(column) * 4);
   }
 }
 
@@ -429,14 +437,10 @@ template void StoreV210Row<true, false>(const uint16_t*, const uint16_t*, const 
 template void StoreV210Row<true, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
                                        int32_t, uint8_t*);
 
-template void DecodeV210Row<false, false>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
-                                          uint8_t*);
-template void DecodeV210Row<false, true>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
-                                         uint8_t*);
-template void DecodeV210Row<true, false>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
-                                         uint8_t*);
-template void DecodeV210Row<true, true>(const uint8_t*, const V210RowGeometry&, int32_t, int32_t,
-                                        uint8_t*);
+template void DecodeV210Row<false, false>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
+template void DecodeV210Row<false, true>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
+template void DecodeV210Row<true, false>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
+template void DecodeV210Row<true, true>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
 
 // Narrow-range black, Y 64 and Cb, Cr 512, as a group's four words in file byte order (zero
 // bytes would decode to dark green).

@@ -24,10 +24,9 @@ constexpr V210RowGeometry GetV210RowGeometry(int32_t width) {
   return V210RowGeometry{width, groups, groups * 16, groups * 6};
 }
 
-// Unpacks every group of `row` (geometry.stride bytes) into the Y, Cb and Cr planes: 6, 3 and 3
+// Unpacks `groups` groups of `row` (16 bytes each) into the Y, Cb and Cr planes: 6, 3 and 3
 // samples a group. Bits 30 and 31 of every word are ignored.
-void UnpackV210Row(const uint8_t* row, const V210RowGeometry& geometry, uint16_t* y, uint16_t* cb,
-                   uint16_t* cr);
+void UnpackV210Row(const uint8_t* row, int32_t groups, uint16_t* y, uint16_t* cb, uint16_t* cr);
 
 // BT.2020 narrow-range YCbCr (10-bit) to 8-bit RGB, before the colour options stage.
 void ConvertV210Pixel(int32_t y, int32_t cb, int32_t cr, PixelTriple& rgb);
@@ -39,12 +38,12 @@ template <bool kHdrToSdr, bool kBt709>
 void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   int32_t scaleShift, uint8_t* bitmapRow);
 
-// One raw row (geometry.stride bytes) into the bitmap: the shown columns of UnpackV210Row's
-// planes through StoreV210Row, a few groups at a time, so the planes never leave the first-level
-// cache between the two.
+// One raw row of `groups` groups into the bitmap: the shown columns of UnpackV210Row's planes
+// through StoreV210Row, a few groups at a time, so the planes never leave the first-level cache
+// between the two.
 template <bool kHdrToSdr, bool kBt709>
-void DecodeV210Row(const uint8_t* row, const V210RowGeometry& geometry, int32_t columns,
-                   int32_t scaleShift, uint8_t* bitmapRow);
+void DecodeV210Row(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
+                   uint8_t* bitmapRow);
 
 // What a row shows where the file holds no bytes for it: v210 black, group by group.
 extern const MissingRowBytes kV210BlackRowBytes;

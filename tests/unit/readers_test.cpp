@@ -221,10 +221,10 @@ TEST(V210Pixel, Bt2020ByHand) {
 
 // Unpacking, four groups at a time and group by group for the rest of a row, against the layout.
 TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
-  const Bytes row = Noise(7 * 16, 5);          // four groups for the vector path, three left over
-  const V210RowGeometry g = {42, 7, 112, 42};  // not a whole 128-byte row: the plain tail
+  // Seven groups, not a whole 128-byte row: four for the vector path, three for the plain tail.
+  const Bytes row = Noise(7 * 16, 5);
   std::vector<uint16_t> y(42), cb(21), cr(21);
-  UnpackV210Row(row.data(), g, y.data(), cb.data(), cr.data());
+  UnpackV210Row(row.data(), 7, y.data(), cb.data(), cr.data());
   for (size_t x = 0; x < 42; ++x) {
     const uint8_t* group = &row[x / 6 * 16];
     EXPECT_EQ(y[x], Field(group, kY[x % 6])) << x;
@@ -233,7 +233,7 @@ TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
   }
 }
 
-// The row store's vector path, four pixels at a time, against the pixel definition: every
+// The row store's vector paths, four or eight pixels at a time, against the pixel definition: every
 // (Cb, Cr) pair once, the two pixels sharing it with different lumas, then every sample triple
 // whose R, G or B lies exactly on a multiple of 4 (on a 10-bit scale), where the definition's
 // doubles may round either way; at every shift. A column count that is no multiple of four
