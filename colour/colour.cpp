@@ -1,4 +1,4 @@
-// Colour tables and the per-pixel colour options stage.
+// Colour tables and the colour options stage.
 //
 // Every table is defined by its formula evaluated in IEEE double, left to right, with no
 // contraction, so the order of every product and sum below is part of the result, not a matter
@@ -7,7 +7,11 @@
 #include "colour/colour.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#include "platform/heap.h"
+#include "platform/workers.h"
 
 int32_t NarrowToFullTable[1024];
 double LinearTable[256];
@@ -59,9 +63,79 @@ int32_t ToByte(double v) {
   return t < 0 ? 0 : (t > 255 ? 255 : t);
 }
 
+// Every triple's BT.709 pixel for one set of products: 2^24 entries of 4 bytes, allocated the
+// first time the conversion is on and kept for the rest of the run. The set it holds, or -1.
+constexpr size_t kLookupEntries = size_t(1) << 24;
+uint32_t* Bt709Lookup = nullptr;
+int32_t Bt709LookupSet = -1;
+
+// Reds 256 * part / parts up to the next part's first, every green and blue. The sums of red and
+// green alone are the conversion's own first operations, in its order, so taking them out of the
+// loop over blue moves no bit.
+void FillBt709Lookup(void* context, int32_t part, int32_t parts) {
+  const Bt709ProductTable& p = Bt709Products[*static_cast<const int32_t*>(context)];
+  for (int32_t r = 256 * part / parts; r < 256 * (part + 1) / parts; ++r) {
+    for (int32_t g = 0; g < 256; ++g) {
+      const double red = p.RedOfRed[r] - p.RedOfGreen[g];
+      const double green = p.GreenOfGreen[g] - p.GreenOfRed[r];
+      const double blueOfRedGreen = p.BlueOfRed[r] + p.BlueOfGreen[g];
+      uint32_t* const out = Bt709Lookup + (size_t(r) << 16 | size_t(g) << 8);
+      for (int32_t b = 0; b < 256; ++b) {
+        out[b] = uint32_t(EncodeScaledLight(p.BlueOfBlue[b] - blueOfRedGreen)) |
+                 uint32_t(EncodeScaledLight(green - p.GreenOfBlue[b])) << 8 |
+                 uint32_t(EncodeScaledLight(red - p.RedOfBlue[b])) << 16;
+      }
+    }
+  }
+}
+
 }  // namespace
 
+ColourStage PrepareColourStage(bool hdrToSdr, bool bt709) {
+  ColourStage stage = {hdrToSdr, bt709, nullptr};
+  if (!bt709) return stage;
+  int32_t set = hdrToSdr ? 1 : 0;
+  if (Bt709LookupSet != set) {
+    if (Bt709Lookup == nullptr) {
+      Bt709Lookup = static_cast<uint32_t*>(PlatformAllocZeroed(kLookupEntries * sizeof(uint32_t)));
+      if (Bt709Lookup == nullptr) return stage;
+    }
+    PlatformRunWorkers(FillBt709Lookup, &set, PlatformWorkerCount());
+    Bt709LookupSet = set;
+  }
+  stage.Lookup = Bt709Lookup;
+  return stage;
+}
+
+// Pixels as little-endian 32-bit words (every build is x86): B | G << 8 | R << 16 | fourth << 24.
+void ApplyColourStage(const ColourStage& stage, uint8_t* pixels, int32_t count) {
+  uint8_t* const end = pixels + size_t(count) * 4;
+  if (stage.Lookup != nullptr) {
+    for (uint8_t* at = pixels; at != end; at += 4) {
+      uint32_t pixel;
+      std::memcpy(&pixel, at, 4);
+      pixel = stage.Lookup[pixel & 0xFFFFFF] | (pixel & 0xFF000000);
+      std::memcpy(at, &pixel, 4);
+    }
+    return;
+  }
+  if (!stage.Bt709 && !stage.HdrToSdr) return;
+  const Bt709ProductTable& products = Bt709Products[stage.HdrToSdr ? 1 : 0];
+  for (uint8_t* at = pixels; at != end; at += 4) {
+    PixelTriple triple = {at[2], at[1], at[0]};
+    if (stage.Bt709) {
+      ConvertWithProducts(triple, products);
+    } else {
+      ApplyColourOptions<true, false>(triple);
+    }
+    at[0] = uint8_t(triple.B);
+    at[1] = uint8_t(triple.G);
+    at[2] = uint8_t(triple.R);
+  }
+}
+
 void BuildColourTables() {
+  Bt709LookupSet = -1;
   const double hlgC = 0.5 - kHlgA * std::log(kHlgFourA);  // about 0.55991073
 
   // LinearTable[i]   = F(i / 255)

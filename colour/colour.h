@@ -1,4 +1,4 @@
-// Colour tables and the colour options stage that every reader applies to every pixel.
+// Colour tables and the colour options stage that every shown pixel goes through.
 #pragma once
 
 #include <cstddef>
@@ -22,9 +22,9 @@ extern int32_t HdrToSdrTable[256];       // 8-bit HLG code -> 8-bit SDR code
 // frame is decoded.
 void BuildColourTables();
 
-// The stage runs for every shown pixel, where a call and the conversion's arithmetic cost more
-// than the whole rest of a reader's decode, so it is inline and works on tables derived from the
-// four above that give exactly the same codes with fewer steps (colour.cpp says why they agree).
+// The conversion runs for each of the 2^24 triples when its lookup is filled, and for every shown
+// pixel when there is no lookup, so it is inline and works on tables derived from the four above
+// that give exactly the same codes with fewer steps (colour.cpp says why they agree).
 
 // Linear light is kept multiplied by 2048 (kLightScale), a power of two: every product, sum and
 // comparison of the conversion comes out as exactly 2048 times its unscaled value, and
@@ -73,10 +73,28 @@ inline void ConvertBt2020ToBt709(PixelTriple& triple) {
   ConvertWithProducts(triple, Bt709Products[0]);
 }
 
-// HDR-to-SDR tone mapping when its flag is on, then BT.709 conversion when its flag is on. The
-// flags are template arguments: readers look them up once per frame, since nothing can toggle
-// them while a frame decodes, and run a row decoder built for that combination, which leaves
-// out the flag tests and table choice per pixel.
+// The stage as one frame runs it, settled before its rows decode: nothing can toggle an option
+// while a frame decodes. With the conversion on, Lookup holds every triple's answer, so a pixel
+// costs one load instead of nine products and three re-encodings; it is null when the memory for
+// it could not be had, and the stage then converts pixel by pixel.
+struct ColourStage {
+  bool HdrToSdr;
+  bool Bt709;
+  const uint32_t* Lookup;  // indexed and filled as bitmap pixels: B | G << 8 | R << 16
+};
+
+// The stage for these options. With the conversion on, fills the lookup for them first, on every
+// worker, unless it already holds them: once per combination, not per frame. BuildColourTables
+// empties it.
+ColourStage PrepareColourStage(bool hdrToSdr, bool bt709);
+
+// count bitmap pixels (blue, green, red and a fourth byte) through the stage, in place, each as
+// ApplyColourOptions would convert it; the fourth bytes keep their values.
+void ApplyColourStage(const ColourStage& stage, uint8_t* pixels, int32_t count);
+
+// The stage for one pixel, its definition: HDR-to-SDR tone mapping when its flag is on, then
+// BT.709 conversion when its flag is on. The flags are template arguments, so a loop built for
+// one combination leaves out the flag tests and table choice per pixel.
 template <bool kHdrToSdr, bool kBt709>
 inline void ApplyColourOptions(PixelTriple& triple) {
   if (kBt709) {

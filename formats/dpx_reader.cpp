@@ -332,35 +332,31 @@ struct EightPixelCodes<Filled10RgbPixels<kLittleEndian, kFirstShift>> {
 // row the picture's left edge is the row's last pixel, and the walk runs backwards (unsigned
 // steps that wrap, so the last one may point before the row: it is never read).
 template <class Pixels>
-struct DpxRows {
-  template <bool kHdrToSdr, bool kBt709>
-  struct Row {
-    static void Decode(const RowWalk& walk, uint8_t* destination) {
-      const int32_t* narrowToFull = NarrowToFullTable;
-      const uint8_t* row = walk.Rows;
-      const size_t forward = size_t(walk.Step) * Pixels::kUnit;
-      const size_t step = walk.Mirrored ? 0 - forward : forward;
-      size_t at = walk.Mirrored ? size_t(walk.Width - 1) * Pixels::kUnit : 0;
-      PixelStore<kHdrToSdr, kBt709> store;
-      int32_t x = 0;
+struct DpxRow {
+  static void Decode(const RowWalk& walk, uint8_t* destination) {
+    const int32_t* narrowToFull = NarrowToFullTable;
+    const uint8_t* row = walk.Rows;
+    const size_t forward = size_t(walk.Step) * Pixels::kUnit;
+    const size_t step = walk.Mirrored ? 0 - forward : forward;
+    size_t at = walk.Mirrored ? size_t(walk.Width - 1) * Pixels::kUnit : 0;
+    int32_t x = 0;
 #if defined(__SSE2__)
-      // At Original size, left to right, with both options off: eight pixels at a time.
-      if (!kHdrToSdr && !kBt709 && walk.Step == 1 && !walk.Mirrored) {
-        for (; x + 8 <= walk.Columns; x += 8, at += 8 * forward, destination += 32) {
-          __m128i red, green, blue;
-          EightPixelCodes<Pixels>::Get(row, at, red, green, blue);
-          StoreEightCodes(red, green, blue, destination);
-        }
-      }
-#endif
-      for (; x < walk.Columns; ++x, at += step, destination += 4) {
-        uint32_t code[3];
-        Pixels::Codes(row, at, code);
-        store.Store({narrowToFull[code[0]], narrowToFull[code[1]], narrowToFull[code[2]]},
-                    destination);
+    // At Original size, left to right: eight pixels at a time.
+    if (walk.Step == 1 && !walk.Mirrored) {
+      for (; x + 8 <= walk.Columns; x += 8, at += 8 * forward, destination += 32) {
+        __m128i red, green, blue;
+        EightPixelCodes<Pixels>::Get(row, at, red, green, blue);
+        StoreEightCodes(red, green, blue, destination);
       }
     }
-  };
+#endif
+    for (; x < walk.Columns; ++x, at += step, destination += 4) {
+      uint32_t code[3];
+      Pixels::Codes(row, at, code);
+      StorePixel({narrowToFull[code[0]], narrowToFull[code[1]], narrowToFull[code[2]]},
+                 destination);
+    }
+  }
 };
 
 // The decoder is chosen here, once for the frame.
@@ -376,8 +372,8 @@ int32_t DecodeDpx(PlatformFile file, const DpxLayout& layout) {
   rows.Missing = &kZeroRowBytes;
   rows.RowBuffers = Viewer.ReadBuffer;
   rows.BufferBytes = kReadBufferSize;
-  if (layout.Components == 4) return DecodeFrame<DpxRows<RgbaPixels>::template Row>(rows);
-  return DecodeFrame<DpxRows<RgbPixels>::template Row>(rows);
+  if (layout.Components == 4) return DecodeFrame<DpxRow<RgbaPixels>>(rows);
+  return DecodeFrame<DpxRow<RgbPixels>>(rows);
 }
 
 template <class Sample>

@@ -46,7 +46,6 @@ inline __m128i EightPlaneCodes(const uint8_t* words) {
 #endif
 
 // One shown row: every Step-th sample of the three plane rows into consecutive bitmap pixels.
-template <bool kHdrToSdr, bool kBt709>
 struct PlanarRow {
   static void Decode(const RowWalk& walk, uint8_t* destination) {
     const int32_t* narrowToFull = NarrowToFullTable;
@@ -54,10 +53,9 @@ struct PlanarRow {
     const uint8_t* green = red + walk.RowBytes;
     const uint8_t* blue = green + walk.RowBytes;
     const size_t step = size_t(walk.Step) * kBytesPerSample;
-    PixelStore<kHdrToSdr, kBt709> store;
     int32_t x = 0;
 #if defined(__SSE2__)
-    if (!kHdrToSdr && !kBt709 && walk.Step == 1) {
+    if (walk.Step == 1) {
       for (; x + 8 <= walk.Columns; x += 8, red += 16, green += 16, blue += 16) {
         StoreEightCodes(EightPlaneCodes(red), EightPlaneCodes(green), EightPlaneCodes(blue),
                         destination);
@@ -66,9 +64,9 @@ struct PlanarRow {
     }
 #endif
     for (; x < walk.Columns; ++x, red += step, green += step, blue += step) {
-      store.Store({narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
-                   narrowToFull[PlaneCode(blue)]},
-                  destination);
+      StorePixel({narrowToFull[PlaneCode(red)], narrowToFull[PlaneCode(green)],
+                  narrowToFull[PlaneCode(blue)]},
+                 destination);
       destination += 4;
     }
   }

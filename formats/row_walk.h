@@ -1,6 +1,5 @@
 // The shape every reader shares: a walk over the file rows of one frame that reads only the
-// rows shown, and hands each one to the reader's row decoder, built for the frame's colour
-// options.
+// rows shown, and hands each one to the reader's row decoder and then to the colour stage.
 //
 // Which source pixels are shown at ScaleShift s, for a W x H source and its
 // (W >> s) x (H >> s) bitmap:
@@ -107,43 +106,19 @@ void BeginRowWalk(RowWalk& walk, const FrameRows& rows, const PlatformFile* file
 // is the layout's missing bytes: it decodes as black, never as a stale earlier row.
 uint8_t* ReadNextShownRow(RowWalk& walk);
 
-// The one store into the bitmap: the triple through the colour options stage built for the
-// frame's flags, then B and G in one little-endian 16-bit store and R in a third byte; byte 3
-// is never written. The stores are half of what decoding adds to the reads, and this saves one
-// in three against byte stores or a read-modify-write of the whole pixel.
-//
-// A row decoder keeps one store for its row. With the BT.709 conversion on, it remembers the last
-// pixel it converted: a run of equal pixels (black borders, mattes, graphics, bars) is converted
-// once, which leaves the conversion's cost to the pixels that differ from their left neighbour.
-template <bool kHdrToSdr, bool kBt709>
-class PixelStore {
- public:
-  void Store(PixelTriple triple, uint8_t* at) {
-    if (kBt709) {
-      const uint32_t key = uint32_t(triple.R) | uint32_t(triple.G) << 8 | uint32_t(triple.B) << 16;
-      if (key != lastKey_) {
-        lastKey_ = key;
-        ApplyColourOptions<kHdrToSdr, kBt709>(triple);
-        last_ = triple;
-      } else {
-        triple = last_;
-      }
-    } else {
-      ApplyColourOptions<kHdrToSdr, kBt709>(triple);
-    }
-    const uint16_t blueGreen = uint16_t(triple.B | triple.G << 8);
-    std::memcpy(at, &blueGreen, 2);
-    at[2] = uint8_t(triple.R);
-  }
-
- private:
-  uint32_t lastKey_ = UINT32_MAX;  // no triple of codes 0..255 has this key
-  PixelTriple last_ = {};
-};
+// The one store of a single pixel into the bitmap: B and G in one little-endian 16-bit store and
+// R in a third byte; byte 3 is never written. The stores are half of what decoding adds to the
+// reads, and this saves one in three against byte stores or a read-modify-write of the whole
+// pixel. The colour stage comes after the row is decoded.
+inline void StorePixel(PixelTriple triple, uint8_t* at) {
+  const uint16_t blueGreen = uint16_t(triple.B | triple.G << 8);
+  std::memcpy(at, &blueGreen, 2);
+  at[2] = uint8_t(triple.R);
+}
 
 #if defined(__SSE2__)
-// With both options off, a reader may store four or eight pixels at a time (every x86 build has
-// SSE2; the 32-bit one is built with -msse2), the bytes exactly those of PixelStore::Store.
+// A reader may store four or eight pixels at a time (every x86 build has SSE2; the 32-bit one is
+// built with -msse2), the bytes exactly those of StorePixel.
 
 // Four pixels whose fourth bytes are 0 into the bitmap at `at`, each fourth byte written back as
 // it was.
@@ -173,7 +148,7 @@ inline __m128i NarrowToFullEight(__m128i codes) {
 }
 
 // Eight pixels given by their narrow-range codes, one to a 16-bit lane of each channel, into the
-// bitmap at `at` as PixelStore::Store stores them with both options off.
+// bitmap at `at` as StorePixel stores them.
 inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCodes, uint8_t* at) {
   const __m128i blueGreen =
       _mm_packus_epi16(NarrowToFullEight(blueCodes), NarrowToFullEight(greenCodes));
@@ -185,34 +160,39 @@ inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCo
 }
 #endif
 
-// One band of the frame through Decoder::Decode(walk, bitmapRow), the shape of a worker's job.
-// Every band but the first opens its own files by name and closes them again.
+// A frame for the workers: its rows, and the colour stage its pixels go through once decoded.
+struct FrameJob {
+  const FrameRows* Rows;
+  ColourStage Stage;
+};
+
+// One band of the frame through Decoder::Decode(walk, bitmapRow) and then the colour stage, row
+// by row while the row is still in cache: the shape of a worker's job. Every band but the first
+// opens its own files by name and closes them again.
 template <class Decoder>
 void DecodeBand(void* context, int32_t band, int32_t bands) {
-  const FrameRows& rows = *static_cast<const FrameRows*>(context);
+  const FrameJob& job = *static_cast<const FrameJob*>(context);
+  const FrameRows& rows = *job.Rows;
   PlatformFile own[kMaxRowWalkFiles] = {};
   if (band != 0) {
     for (int32_t k = 0; k < rows.FileCount; ++k) own[k] = PlatformOpenFile(rows.Paths[k]);
   }
   RowWalk walk;
   BeginRowWalk(walk, rows, band != 0 ? own : rows.Files, band, bands);
-  while (uint8_t* bitmapRow = ReadNextShownRow(walk)) Decoder::Decode(walk, bitmapRow);
+  while (uint8_t* bitmapRow = ReadNextShownRow(walk)) {
+    Decoder::Decode(walk, bitmapRow);
+    ApplyColourStage(job.Stage, bitmapRow, walk.Columns);
+  }
   for (PlatformFile file : own) PlatformCloseFile(file);
 }
 
-// Decodes the current frame: every shown row through RowDecoder<kHdrToSdr, kBt709>::Decode(walk,
-// bitmapRow), the bands on every worker at once; returns when all are done. The decoder is
-// chosen here, once for the frame: nothing can toggle an option while a frame decodes, and one
-// built for the combination leaves out the flag tests per pixel. 0, or -1 when the bitmap
-// cannot take the frame.
-template <template <bool, bool> class RowDecoder>
+// Decodes the current frame: every shown row through RowDecoder::Decode(walk, bitmapRow) and the
+// colour stage for the options as they are now, the bands on every worker at once; returns when
+// all are done. 0, or -1 when the bitmap cannot take the frame.
+template <class RowDecoder>
 int32_t DecodeFrame(const FrameRows& rows) {
   if (!FrameRowsFit(rows)) return -1;
-  PlatformWorkerJob job = Viewer.Bt709 != 0
-                              ? (Viewer.HdrToSdr != 0 ? DecodeBand<RowDecoder<true, true>>
-                                                      : DecodeBand<RowDecoder<false, true>>)
-                              : (Viewer.HdrToSdr != 0 ? DecodeBand<RowDecoder<true, false>>
-                                                      : DecodeBand<RowDecoder<false, false>>);
-  PlatformRunWorkers(job, const_cast<FrameRows*>(&rows), FrameBandCount());
+  FrameJob job = {&rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0)};
+  PlatformRunWorkers(DecodeBand<RowDecoder>, &job, FrameBandCount());
   return 0;
 }

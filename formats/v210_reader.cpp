@@ -48,11 +48,10 @@ const MovFrameSize* FindMovFrameSize(uint32_t sampleSize) {
   return nullptr;
 }
 
-template <bool kHdrToSdr, bool kBt709>
 struct V210Row {
   static void Decode(const RowWalk& walk, uint8_t* bitmapRow) {
-    DecodeV210Row<kHdrToSdr, kBt709>(walk.Rows, GetV210RowGeometry(walk.Width).groups, walk.Columns,
-                                     walk.Shift, bitmapRow);
+    DecodeV210Row(walk.Rows, GetV210RowGeometry(walk.Width).groups, walk.Columns, walk.Shift,
+                  bitmapRow);
   }
 };
 

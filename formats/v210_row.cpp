@@ -253,15 +253,13 @@ inline bool ConvertFour(const FourPixels& p, __m128i& red, __m128i& green, __m12
 #endif
 
 // Shown columns k, k + 1, ... below `columns`, one pixel at a time: the definition itself.
-template <bool kHdrToSdr, bool kBt709>
 void StorePlainColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t k,
-                       int32_t columns, int32_t shift, uint8_t* out,
-                       PixelStore<kHdrToSdr, kBt709>& store) {
+                       int32_t columns, int32_t shift, uint8_t* out) {
   for (; k < columns; ++k, out += 4) {
     const int32_t x = k << shift;
     PixelTriple rgb;
     ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], rgb);
-    store.Store(rgb, out);
+    StorePixel(rgb, out);
   }
 }
 
@@ -314,52 +312,38 @@ ZELKORA_AVX2 inline bool ConvertEight(const uint16_t* y, const uint16_t* cb, con
 
 // At Original size, where rows are longest, the four-pixel loop of StoreColumns eight pixels at a
 // time in 256-bit lanes. Returns the columns it stored, a multiple of eight.
-template <bool kHdrToSdr, bool kBt709>
 ZELKORA_AVX2 int32_t StoreEightAtATime(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
-                                       int32_t columns, uint8_t* out,
-                                       PixelStore<kHdrToSdr, kBt709>& store) {
+                                       int32_t columns, uint8_t* out) {
   int32_t k = 0;
   for (; k + 8 <= columns; k += 8, out += 32) {
     __m256i red, green, blue;
     if (!ConvertEight(y + k, cb + k / 2, cr + k / 2, red, green, blue)) {
-      StorePlainColumns(y, cb, cr, k, k + 8, 0, out, store);
+      StorePlainColumns(y, cb, cr, k, k + 8, 0, out);
       continue;
     }
     // The packs work within each 128-bit half: B0..B3 G0..G3 R0..R3 in the low half, pixels 4 to
     // 7 likewise in the high half, each clamped to 0..255.
     const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(blue, green),
                                               _mm256_packs_epi32(red, _mm256_setzero_si256()));
-    if (kHdrToSdr || kBt709) {
-      alignas(32) uint8_t codes[32];
-      _mm256_store_si256(reinterpret_cast<__m256i*>(codes), bytes);
-      for (int i = 0; i < 8; ++i) {
-        const uint8_t* half = codes + (i >> 2) * 16 + (i & 3);
-        store.Store({half[8], half[4], half[0]}, out + 4 * i);
-      }
-    } else {
-      const __m256i blueRed = _mm256_unpacklo_epi8(bytes, _mm256_srli_si256(bytes, 8));
-      const __m256i pixels = _mm256_unpacklo_epi8(blueRed, _mm256_srli_si256(blueRed, 8));
-      __m256i* const at = reinterpret_cast<__m256i*>(out);
-      const __m256i kept =
-          _mm256_and_si256(_mm256_loadu_si256(at), _mm256_set1_epi32(int32_t(0xff000000u)));
-      _mm256_storeu_si256(at, _mm256_or_si256(pixels, kept));
-    }
+    const __m256i blueRed = _mm256_unpacklo_epi8(bytes, _mm256_srli_si256(bytes, 8));
+    const __m256i pixels = _mm256_unpacklo_epi8(blueRed, _mm256_srli_si256(blueRed, 8));
+    __m256i* const at = reinterpret_cast<__m256i*>(out);
+    const __m256i kept =
+        _mm256_and_si256(_mm256_loadu_si256(at), _mm256_set1_epi32(int32_t(0xff000000u)));
+    _mm256_storeu_si256(at, _mm256_or_si256(pixels, kept));
   }
   return k;
 }
 #endif
 
-// Stores every 2^kShift-th column into consecutive pixels. With both options off the bytes go
-// out four pixels to a vector store; with an option on, each pixel goes through the stage.
-template <bool kHdrToSdr, bool kBt709, int kShift>
+// Stores every 2^kShift-th column into consecutive pixels, four pixels to a vector store.
+template <int kShift>
 void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   uint8_t* out) {
-  constexpr bool kWithOptions = kHdrToSdr || kBt709;
-  PixelStore<kHdrToSdr, kBt709> store;
   int32_t k = 0;
 #if defined(ZELKORA_AVX2)
   if (kShift == 0 && kProcessorHasAvx2) {
-    k = StoreEightAtATime(y, cb, cr, columns, out, store);
+    k = StoreEightAtATime(y, cb, cr, columns, out);
     out += size_t(k) * 4;
   }
 #endif
@@ -369,39 +353,28 @@ void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int
   for (; k + 4 <= columns; k += 4, out += 16) {
     __m128i red, green, blue;
     if (!ConvertFour(GatherFour<kShift>(y, cb, cr, k), red, green, blue)) {
-      StorePlainColumns(y, cb, cr, k, k + 4, kShift, out, store);
+      StorePlainColumns(y, cb, cr, k, k + 4, kShift, out);
       continue;
     }
-    if (kWithOptions) {
-      // The saturating packs are the clamp to 0..255: bytes B0..B3 G0..G3 R0..R3.
-      alignas(16) uint8_t codes[16];
-      _mm_store_si128(reinterpret_cast<__m128i*>(codes),
-                      _mm_packus_epi16(_mm_packs_epi32(blue, green), _mm_packs_epi32(red, red)));
-      for (int i = 0; i < 4; ++i) {
-        store.Store({codes[8 + i], codes[4 + i], codes[i]}, out + 4 * i);
-      }
-    } else {
-      StoreFourPixels(red, green, blue, out);
-    }
+    StoreFourPixels(red, green, blue, out);
   }
 #endif
-  StorePlainColumns(y, cb, cr, k, columns, kShift, out, store);
+  StorePlainColumns(y, cb, cr, k, columns, kShift, out);
 }
 
 }  // namespace
 
-template <bool kHdrToSdr, bool kBt709>
 void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   int32_t scaleShift, uint8_t* bitmapRow) {
   switch (scaleShift) {
     case 0:
-      return StoreColumns<kHdrToSdr, kBt709, 0>(y, cb, cr, columns, bitmapRow);
+      return StoreColumns<0>(y, cb, cr, columns, bitmapRow);
     case 1:
-      return StoreColumns<kHdrToSdr, kBt709, 1>(y, cb, cr, columns, bitmapRow);
+      return StoreColumns<1>(y, cb, cr, columns, bitmapRow);
     case 2:
-      return StoreColumns<kHdrToSdr, kBt709, 2>(y, cb, cr, columns, bitmapRow);
+      return StoreColumns<2>(y, cb, cr, columns, bitmapRow);
     default:  // 3, the last display size
-      return StoreColumns<kHdrToSdr, kBt709, 3>(y, cb, cr, columns, bitmapRow);
+      return StoreColumns<3>(y, cb, cr, columns, bitmapRow);
   }
 }
 
@@ -415,7 +388,6 @@ constexpr int32_t kChunkPixels = kChunkGroups * 6;
 
 }  // namespace
 
-template <bool kHdrToSdr, bool kBt709>
 void DecodeV210Row(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                    uint8_t* bitmapRow) {
   uint16_t y[kChunkPixels], cb[kChunkPixels / 2], cr[kChunkPixels / 2];
@@ -423,24 +395,10 @@ void DecodeV210Row(const uint8_t* row, int32_t groups, int32_t columns, int32_t 
   for (int32_t group = 0, column = 0; column < columns;
        group += kChunkGroups, column += chunkColumns, row += kChunkGroups * 16) {
     UnpackV210Row(row, std::min(groups - group, kChunkGroups), y, cb, cr);
-    StoreV210Row<kHdrToSdr, kBt709>(y, cb, cr, std::min(columns - column, chunkColumns), scaleShift,
-                                    bitmapRow + size_t(column) * 4);
+    StoreV210Row(y, cb, cr, std::min(columns - column, chunkColumns), scaleShift,
+                 bitmapRow + size_t(column) * 4);
   }
 }
-
-template void StoreV210Row<false, false>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
-                                         int32_t, uint8_t*);
-template void StoreV210Row<false, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
-                                        int32_t, uint8_t*);
-template void StoreV210Row<true, false>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
-                                        int32_t, uint8_t*);
-template void StoreV210Row<true, true>(const uint16_t*, const uint16_t*, const uint16_t*, int32_t,
-                                       int32_t, uint8_t*);
-
-template void DecodeV210Row<false, false>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
-template void DecodeV210Row<false, true>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
-template void DecodeV210Row<true, false>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
-template void DecodeV210Row<true, true>(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*);
 
 // Narrow-range black, Y 64 and Cb, Cr 512, as a group's four words in file byte order (zero
 // bytes would decode to dark green).

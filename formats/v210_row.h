@@ -31,17 +31,14 @@ void UnpackV210Row(const uint8_t* row, int32_t groups, uint16_t* y, uint16_t* cb
 // BT.2020 narrow-range YCbCr (10-bit) to 8-bit RGB, before the colour options stage.
 void ConvertV210Pixel(int32_t y, int32_t cb, int32_t cr, PixelTriple& rgb);
 
-// Converts `columns` shown columns, 0, 2^scaleShift, 2 * 2^scaleShift, ..., through the colour
-// options stage built for the flags and stores them into consecutive pixels of `bitmapRow`. An
-// odd column shares the chroma of the even one before it.
-template <bool kHdrToSdr, bool kBt709>
+// Converts `columns` shown columns, 0, 2^scaleShift, 2 * 2^scaleShift, ..., and stores them into
+// consecutive pixels of `bitmapRow`. An odd column shares the chroma of the even one before it.
 void StoreV210Row(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   int32_t scaleShift, uint8_t* bitmapRow);
 
 // One raw row of `groups` groups into the bitmap: the shown columns of UnpackV210Row's planes
 // through StoreV210Row, a few groups at a time, so the planes never leave the first-level cache
 // between the two.
-template <bool kHdrToSdr, bool kBt709>
 void DecodeV210Row(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                    uint8_t* bitmapRow);
 

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/workers.h"
 
 namespace {
 
@@ -95,6 +99,49 @@ TEST(Colour, EveryTripleUnderEveryOptionMatchesTheModelAndTheChecksum) {
   }
   EXPECT_EQ(mismatches, 0);
   EXPECT_EQ(hash, 0x16d3ac34fc9dc139ull);
+}
+
+// The stage over a bitmap that holds every triple once, each fourth byte marked: under each
+// combination of the options every pixel is what ApplyColourOptions makes of it, from the lookup
+// and pixel by pixel without it. Three workers fill the lookup, so its reds split unevenly, and
+// the combinations come in an order that makes it change sets.
+TEST(ColourStage, EveryTripleComesOutAsTheStageDefinesIt) {
+  BuildColourTables();
+  ASSERT_EQ(PlatformStartWorkers(3), 3);
+  constexpr size_t kPixels = size_t(1) << 24;
+  std::vector<uint32_t> want(kPixels);
+  std::vector<uint8_t> bitmap(kPixels * 4);
+  for (const int options : {0, 2, 3, 1, 2}) {  // bit 0 HdrToSdr, bit 1 Bt709
+    for (uint32_t n = 0; n < kPixels; ++n) {
+      PixelTriple p{int32_t(n >> 16), int32_t(n >> 8 & 255), int32_t(n & 255)};
+      if (options == 1) ApplyColourOptions<true, false>(p);
+      if (options == 2) ApplyColourOptions<false, true>(p);
+      if (options == 3) ApplyColourOptions<true, true>(p);
+      want[n] = uint32_t(p.B | p.G << 8 | p.R << 16) | (n * 7 & 255) << 24;
+    }
+    ColourStage stage = PrepareColourStage((options & 1) != 0, (options & 2) != 0);
+    EXPECT_EQ(stage.Lookup != nullptr, options >= 2);
+    for (const bool withLookup : {true, false}) {
+      if (!withLookup) stage.Lookup = nullptr;
+      for (uint32_t n = 0; n < kPixels; ++n) {
+        const uint8_t pixel[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n * 7)};
+        std::memcpy(&bitmap[size_t(n) * 4], pixel, 4);
+      }
+      for (size_t at = 0; at < kPixels; at += 4093) {  // rows of an odd length, the last short
+        ApplyColourStage(stage, &bitmap[at * 4], int32_t(std::min<size_t>(4093, kPixels - at)));
+      }
+      int64_t mismatches = 0;
+      for (uint32_t n = 0; n < kPixels; ++n) {
+        uint32_t got;
+        std::memcpy(&got, &bitmap[size_t(n) * 4], 4);
+        if (got == want[n] || ++mismatches > 10) continue;
+        ADD_FAILURE() << std::hex << "options " << options << (withLookup ? " lookup " : " ")
+                      << "triple " << n << ": " << got << " not " << want[n];
+      }
+      EXPECT_EQ(mismatches, 0) << "options " << options << (withLookup ? " with lookup" : "");
+    }
+  }
+  PlatformStopWorkers();
 }
 
 // No triple's light lands exactly on a boundary (blue of (20, 12, 9) comes nearest, one unit in

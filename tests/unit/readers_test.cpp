@@ -263,7 +263,7 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
   for (int32_t s = 0; s <= 3; ++s) {
     const int32_t columns = (int32_t(2 * kPairs) >> s) - 1;
     std::vector<uint8_t> out(size_t(columns) * 4, kMark);
-    StoreV210Row<false, false>(y.data(), cb.data(), cr.data(), columns, s, out.data());
+    StoreV210Row(y.data(), cb.data(), cr.data(), columns, s, out.data());
     for (int32_t k = 0; k < columns; ++k) {
       const size_t x = size_t(k) << s;
       PixelTriple e;
@@ -273,32 +273,6 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
         FAIL() << "shift " << s << ": Y " << y[x] << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
     }
   }
-}
-
-// A row's store converts a run of equal pixels once: every pixel of runs, returns and single
-// pixels is still the stage's own answer, under every combination of the options.
-template <bool kHdrToSdr, bool kBt709>
-void ExpectRunsStoredAsSinglePixels() {
-  const PixelTriple a = {200, 30, 90}, b = {201, 30, 90}, c = {90, 30, 200}, black = {0, 0, 0};
-  const PixelTriple row[] = {black, black, a, a, a, b, a, c, c, black, c, b, b};
-  PixelStore<kHdrToSdr, kBt709> store;
-  for (const PixelTriple& in : row) {
-    uint8_t out[4] = {0, 0, 0, kMark};
-    store.Store(in, out);
-    PixelTriple want = in;
-    ApplyColourOptions<kHdrToSdr, kBt709>(want);
-    EXPECT_EQ(std::vector<int32_t>(out, out + 4),
-              (std::vector<int32_t>{want.B, want.G, want.R, kMark}))
-        << kHdrToSdr << kBt709 << ": " << in.R << " " << in.G << " " << in.B;
-  }
-}
-
-TEST(PixelStore, RunsOfEqualPixelsComeOutAsEachWouldAlone) {
-  BuildColourTables();
-  ExpectRunsStoredAsSinglePixels<false, false>();
-  ExpectRunsStoredAsSinglePixels<true, false>();
-  ExpectRunsStoredAsSinglePixels<false, true>();
-  ExpectRunsStoredAsSinglePixels<true, true>();
 }
 
 #if defined(__SSE2__)
