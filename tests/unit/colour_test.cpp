@@ -127,8 +127,9 @@ TEST(ColourStage, EveryTripleComesOutAsTheStageDefinesIt) {
         const uint8_t pixel[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n * 7)};
         std::memcpy(&bitmap[size_t(n) * 4], pixel, 4);
       }
-      for (size_t at = 0; at < kPixels; at += 4093) {  // rows of an odd length, the last short
-        ApplyColourStage(stage, &bitmap[at * 4], int32_t(std::min<size_t>(4093, kPixels - at)));
+      // Rows of an odd length; the last, 81 pixels, ends where the buffer ends.
+      for (size_t at = 0; at < kPixels; at += 4087) {
+        ApplyColourStage(stage, &bitmap[at * 4], int32_t(std::min<size_t>(4087, kPixels - at)));
       }
       int64_t mismatches = 0;
       for (uint32_t n = 0; n < kPixels; ++n) {
