@@ -231,13 +231,11 @@ FourPixels GatherFour(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
 // The R, G and B of four pixels, before the packs clamp them; false when a G lies on a multiple
 // of 40000, and the four must go through the definition.
 inline bool ConvertFour(const FourPixels& p, __m128i& red, __m128i& green, __m128i& blue) {
-  // Y' in the low half of every lane, with Cr' or Cb' in the high half.
-  const __m128i luma =
-      _mm_and_si128(_mm_sub_epi32(p.y, _mm_set1_epi32(64)), _mm_set1_epi32(0xFFFF));
-  const __m128i lumaRed =
-      _mm_or_si128(luma, _mm_slli_epi32(_mm_sub_epi32(p.cr, _mm_set1_epi32(512)), 16));
-  const __m128i lumaBlue =
-      _mm_or_si128(luma, _mm_slli_epi32(_mm_sub_epi32(p.cb, _mm_set1_epi32(512)), 16));
+  // Y' in the low half of every lane, with Cr' or Cb' in the high half: the samples side by side,
+  // then both offsets taken off in one 16-bit subtraction.
+  const __m128i offsets = _mm_set1_epi32(FactorPair(64, 512));
+  const __m128i lumaRed = _mm_sub_epi16(_mm_or_si128(p.y, _mm_slli_epi32(p.cr, 16)), offsets);
+  const __m128i lumaBlue = _mm_sub_epi16(_mm_or_si128(p.y, _mm_slli_epi32(p.cb, 16)), offsets);
   const __m128i nGreen =
       _mm_add_epi32(_mm_madd_epi16(lumaBlue, _mm_set1_epi32(FactorPair(11644, -1874))),
                     _mm_madd_epi16(lumaRed, _mm_set1_epi32(FactorPair(0, -6505))));
@@ -284,30 +282,51 @@ ZELKORA_AVX2 inline __m256i ChromaOfEight(const uint16_t* at) {
                                      _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
 }
 
-// ConvertFour for the eight neighbouring pixels from y, sharing chroma in pairs: the same
-// integers, the same single-precision quotients, the same hand-over of multiples of 40000.
-ZELKORA_AVX2 inline bool ConvertEight(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
-                                      __m256i& red, __m256i& green, __m256i& blue) {
-  const __m256i luma = _mm256_and_si256(
-      _mm256_sub_epi32(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
-                       _mm256_set1_epi32(64)),
-      _mm256_set1_epi32(0xFFFF));
-  const __m256i lumaRed = _mm256_or_si256(
-      luma, _mm256_slli_epi32(_mm256_sub_epi32(ChromaOfEight(cr), _mm256_set1_epi32(512)), 16));
-  const __m256i lumaBlue = _mm256_or_si256(
-      luma, _mm256_slli_epi32(_mm256_sub_epi32(ChromaOfEight(cb), _mm256_set1_epi32(512)), 16));
+// ConvertFour for eight pixels whose samples come one to a 32-bit lane: the same integers, the
+// same single-precision quotients. Returns the lanes whose G lies on a multiple of 40000, all
+// ones, for the caller to hand over to the definition.
+ZELKORA_AVX2 inline __m256i ConvertEightLanes(__m256i y, __m256i cb, __m256i cr, __m256i& red,
+                                              __m256i& green, __m256i& blue) {
+  const __m256i offsets = _mm256_set1_epi32(FactorPair(64, 512));
+  const __m256i lumaRed = _mm256_sub_epi16(_mm256_or_si256(y, _mm256_slli_epi32(cr, 16)), offsets);
+  const __m256i lumaBlue = _mm256_sub_epi16(_mm256_or_si256(y, _mm256_slli_epi32(cb, 16)), offsets);
   const __m256i nGreen =
       _mm256_add_epi32(_mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(FactorPair(11644, -1874))),
                        _mm256_madd_epi16(lumaRed, _mm256_set1_epi32(FactorPair(0, -6505))));
   green = QuotientOf40000Eight(nGreen);
-  const __m256i multiple = _mm256_cmpeq_epi32(
-      _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
-  if (_mm256_movemask_epi8(multiple) != 0) return false;
   red =
       QuotientOf40000Eight(_mm256_madd_epi16(lumaRed, _mm256_set1_epi32(FactorPair(11644, 16787))));
   blue = QuotientOf40000Eight(
       _mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(FactorPair(11644, 21418))));
-  return true;
+  return _mm256_cmpeq_epi32(
+      _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
+}
+
+// The eight neighbouring pixels from y, sharing chroma in pairs, from the planes; false when a G
+// lies on a multiple of 40000.
+ZELKORA_AVX2 inline bool ConvertEight(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
+                                      __m256i& red, __m256i& green, __m256i& blue) {
+  const __m256i multiple =
+      ConvertEightLanes(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
+                        ChromaOfEight(cb), ChromaOfEight(cr), red, green, blue);
+  return _mm256_movemask_epi8(multiple) == 0;
+}
+
+// Eight pixels' R, G and B, one to a 32-bit lane, each clamped to 0..255 by the saturating packs,
+// into the bitmap at `at`, each fourth byte written back as it was.
+ZELKORA_AVX2 inline void StoreEightPixels(__m256i red, __m256i green, __m256i blue, uint8_t* at) {
+  // The packs work within each 128-bit half: B0..B3 G0..G3 R0..R3 and four zeros for pixels 0 to
+  // 3 in the low half, pixels 4 to 7 likewise in the high half; one byte shuffle makes them
+  // pixels, their fourth bytes from the zeros.
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(blue, green),
+                                            _mm256_packs_epi32(red, _mm256_setzero_si256()));
+  const __m256i pixelOrder = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                              0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+  const __m256i pixels = _mm256_shuffle_epi8(bytes, pixelOrder);
+  __m256i* const pixel = reinterpret_cast<__m256i*>(at);
+  const __m256i kept =
+      _mm256_and_si256(_mm256_loadu_si256(pixel), _mm256_set1_epi32(int32_t(0xff000000u)));
+  _mm256_storeu_si256(pixel, _mm256_or_si256(pixels, kept));
 }
 
 // At Original size, where rows are longest, the four-pixel loop of StoreColumns eight pixels at a
@@ -321,18 +340,75 @@ ZELKORA_AVX2 int32_t StoreEightAtATime(const uint16_t* y, const uint16_t* cb, co
       StorePlainColumns(y, cb, cr, k, k + 8, 0, out);
       continue;
     }
-    // The packs work within each 128-bit half: B0..B3 G0..G3 R0..R3 in the low half, pixels 4 to
-    // 7 likewise in the high half, each clamped to 0..255.
-    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(blue, green),
-                                              _mm256_packs_epi32(red, _mm256_setzero_si256()));
-    const __m256i blueRed = _mm256_unpacklo_epi8(bytes, _mm256_srli_si256(bytes, 8));
-    const __m256i pixels = _mm256_unpacklo_epi8(blueRed, _mm256_srli_si256(blueRed, 8));
-    __m256i* const at = reinterpret_cast<__m256i*>(out);
-    const __m256i kept =
-        _mm256_and_si256(_mm256_loadu_si256(at), _mm256_set1_epi32(int32_t(0xff000000u)));
-    _mm256_storeu_si256(at, _mm256_or_si256(pixels, kept));
+    StoreEightPixels(red, green, blue, out);
   }
   return k;
+}
+// At Original size the planes are not needed at all: a block of four groups (64 bytes) is 24
+// pixels, three vectors of eight, and each vector's samples come straight from the eight words
+// at 16 bytes per vector further on: one lane per pixel, a word picked for each and shifted by
+// its own count. Where each field lies (the table at the top):
+struct FieldPlace {
+  int32_t word;   // of the group
+  int32_t shift;  // the bit its 10 bits start at
+};
+constexpr FieldPlace kLumaPlaces[6] = {{0, 10}, {1, 0}, {1, 20}, {2, 10}, {3, 0}, {3, 20}};
+constexpr FieldPlace kBluePlaces[3] = {{0, 0}, {1, 10}, {2, 20}};
+constexpr FieldPlace kRedPlaces[3] = {{0, 20}, {2, 0}, {3, 10}};
+
+// For vector v of a block, pixels 8v .. 8v + 7, read from word 4v on: each lane's word and shift
+// for Y, Cb and Cr. Pixel p lies in group p / 6, four words a group, so its words are 4 (p / 6)
+// - 4v up to three more: always 0 to 7.
+struct LaneFields {
+  int32_t words[3][8];
+  int32_t shifts[3][8];
+};
+constexpr LaneFields MakeLaneFields(int32_t v) {
+  LaneFields lanes = {};
+  for (int32_t i = 0; i < 8; ++i) {
+    const int32_t p = 8 * v + i, firstWord = 4 * (p / 6) - 4 * v;
+    const FieldPlace places[3] = {kLumaPlaces[p % 6], kBluePlaces[p % 6 / 2],
+                                  kRedPlaces[p % 6 / 2]};
+    for (int32_t plane = 0; plane < 3; ++plane) {
+      lanes.words[plane][i] = firstWord + places[plane].word;
+      lanes.shifts[plane][i] = places[plane].shift;
+    }
+  }
+  return lanes;
+}
+alignas(32) constexpr LaneFields kBlockLanes[3] = {MakeLaneFields(0), MakeLaneFields(1),
+                                                   MakeLaneFields(2)};
+
+// Plane `plane` of the eight pixels whose words are `words`, as vector v of its block lays them.
+ZELKORA_AVX2 inline __m256i LaneField(__m256i words, const LaneFields& lanes, int32_t plane) {
+  const __m256i* const picks = reinterpret_cast<const __m256i*>(lanes.words[plane]);
+  const __m256i* const shifts = reinterpret_cast<const __m256i*>(lanes.shifts[plane]);
+  return _mm256_and_si256(
+      _mm256_srlv_epi32(_mm256_permutevar8x32_epi32(words, _mm256_load_si256(picks)),
+                        _mm256_load_si256(shifts)),
+      _mm256_set1_epi32(kFieldMask));
+}
+
+// `blocks` blocks of four groups from `row` into 24 * blocks pixels from `out`. A block is
+// stored before its G multiples are looked at, and stored again by the definition if it has one.
+ZELKORA_AVX2 void StoreBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
+  for (int32_t b = 0; b < blocks; ++b, row += 64, out += 96) {
+    __m256i multiples = _mm256_setzero_si256();
+    for (int32_t v = 0; v < 3; ++v) {
+      const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 16 * v));
+      const LaneFields& lanes = kBlockLanes[v];
+      __m256i red, green, blue;
+      multiples = _mm256_or_si256(
+          multiples, ConvertEightLanes(LaneField(words, lanes, 0), LaneField(words, lanes, 1),
+                                       LaneField(words, lanes, 2), red, green, blue));
+      StoreEightPixels(red, green, blue, out + 32 * v);
+    }
+    if (_mm256_movemask_epi8(multiples) != 0) {
+      uint16_t y[24], cb[12], cr[12];
+      UnpackV210Row(row, 4, y, cb, cr);
+      StorePlainColumns(y, cb, cr, 0, 24, 0, out);
+    }
+  }
 }
 #endif
 
@@ -390,6 +466,17 @@ constexpr int32_t kChunkPixels = kChunkGroups * 6;
 
 void DecodeV210Row(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                    uint8_t* bitmapRow) {
+#if defined(ZELKORA_AVX2)
+  // Whole blocks of 24 shown pixels straight from the words; the chunks below take the rest.
+  if (scaleShift == 0 && kProcessorHasAvx2) {
+    const int32_t blocks = columns / 24;
+    StoreBlocks(row, blocks, bitmapRow);
+    row += size_t(blocks) * 64;
+    groups -= blocks * 4;
+    columns -= blocks * 24;
+    bitmapRow += size_t(blocks) * 24 * 4;
+  }
+#endif
   uint16_t y[kChunkPixels], cb[kChunkPixels / 2], cr[kChunkPixels / 2];
   const int32_t chunkColumns = kChunkPixels >> scaleShift;
   for (int32_t group = 0, column = 0; column < columns;

@@ -233,11 +233,11 @@ TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
   }
 }
 
-// The row store's vector paths, four or eight pixels at a time, against the pixel definition: every
-// (Cb, Cr) pair once, the two pixels sharing it with different lumas, then every sample triple
-// whose R, G or B lies exactly on a multiple of 4 (on a 10-bit scale), where the definition's
-// doubles may round either way; at every shift. A column count that is no multiple of four
-// leaves the last three to the plain loop.
+// The row store's vector paths, four or eight pixels at a time, and the decode of the same samples
+// packed as a row, against the pixel definition: every (Cb, Cr) pair once, the two pixels sharing
+// it with different lumas, then every sample triple whose R, G or B lies exactly on a multiple of
+// 4 (on a 10-bit scale), where the definition's doubles may round either way; at every shift. A
+// column count that is no multiple of four leaves the last three to the plain loop.
 TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
   std::vector<uint16_t> y, cb, cr;
   const auto pair = [&](int32_t luma, int32_t blue, int32_t red, int32_t otherLuma) {
@@ -260,17 +260,46 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
     }
   }
   const size_t kPairs = cb.size();
+  // The same samples packed as one v210 row, for the decode that reads the words themselves.
+  const size_t groups = (2 * kPairs + 5) / 6;
+  y.resize(groups * 6, 64), cb.resize(groups * 3, 512), cr.resize(groups * 3, 512);
+  std::vector<uint32_t> words(groups * 4);
+  for (size_t g = 0; g < groups; ++g) {
+    const auto put = [&](const int(&at)[2], uint16_t v) {
+      words[4 * g + at[0]] |= v << 10 * at[1];
+    };
+    for (int q = 0; q < 6; ++q) put(kY[q], y[6 * g + q]);
+    for (int c = 0; c < 3; ++c) put(kCb[c], cb[3 * g + c]), put(kCr[c], cr[3 * g + c]);
+  }
+  std::vector<uint8_t> row(words.size() * 4);
+  std::memcpy(row.data(), words.data(), row.size());  // little-endian, as the file has them
   for (int32_t s = 0; s <= 3; ++s) {
     const int32_t columns = (int32_t(2 * kPairs) >> s) - 1;
-    std::vector<uint8_t> out(size_t(columns) * 4, kMark);
-    StoreV210Row(y.data(), cb.data(), cr.data(), columns, s, out.data());
+    std::vector<uint8_t> planes(size_t(columns) * 4, kMark), packed = planes;
+    StoreV210Row(y.data(), cb.data(), cr.data(), columns, s, planes.data());
+    DecodeV210Row(row.data(), int32_t(groups), columns, s, packed.data());
     for (int32_t k = 0; k < columns; ++k) {
       const size_t x = size_t(k) << s;
       PixelTriple e;
       ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], e);
-      const uint8_t* p = &out[size_t(k) * 4];
-      if (p[0] != e.B || p[1] != e.G || p[2] != e.R || p[3] != kMark)
-        FAIL() << "shift " << s << ": Y " << y[x] << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
+      for (const std::vector<uint8_t>* out : {&planes, &packed}) {
+        const uint8_t* p = &(*out)[size_t(k) * 4];
+        if (p[0] != e.B || p[1] != e.G || p[2] != e.R || p[3] != kMark)
+          FAIL() << (out == &planes ? "planes" : "packed") << ", shift " << s << ": Y " << y[x]
+                 << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
+      }
+    }
+  }
+  // Rows that end inside, at or just past a block of 24 pixels, each into a bitmap row of its
+  // own length: nothing is written past it.
+  for (const int32_t columns : {1, 23, 24, 25, 47, 71}) {
+    std::vector<uint8_t> out(size_t(columns) * 4, kMark);
+    DecodeV210Row(row.data(), int32_t(groups), columns, 0, out.data());
+    for (int32_t x = 0; x < columns; ++x) {
+      PixelTriple e;
+      ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], e);
+      const uint8_t* p = &out[size_t(x) * 4];
+      EXPECT_EQ(std::vector<int>(p, p + 4), (std::vector<int>{e.B, e.G, e.R, kMark})) << x;
     }
   }
 }
