@@ -11,7 +11,8 @@
 // Cb0/Cr0 belong to pixels 0 and 1, Cb1/Cr1 to pixels 2 and 3, Cb2/Cr2 to pixels 4 and 5.
 //
 // Unpacking and conversion have SSE2 paths, which every x86 build has (the 32-bit one is built
-// with -msse2); the plain loops beside them are the definition, and also finish each row.
+// with -msse2), and at Original size, where the processor has AVX2, a path that converts straight
+// from the words; the plain loops beside them are the definition, and also finish each row.
 
 #include "formats/v210_row.h"
 
