@@ -63,23 +63,25 @@ int32_t ToByte(double v) {
   return t < 0 ? 0 : (t > 255 ? 255 : t);
 }
 
-// Every triple's BT.709 pixel for one set of products: 2^24 entries of 4 bytes, allocated the
-// first time the conversion is on and kept for the rest of the run. The set it holds, or -1.
+// Every triple's BT.709 pixel, one lookup for each set of products: 2^24 entries of 4 bytes,
+// allocated and filled the first time the options ask for that set, and kept for the rest of the
+// run, so toggling tone mapping with the conversion on never fills one again.
 constexpr size_t kLookupEntries = size_t(1) << 24;
-uint32_t* Bt709Lookup = nullptr;
-int32_t Bt709LookupSet = -1;
+uint32_t* Bt709Lookups[2] = {};
+bool Bt709LookupFilled[2] = {};
 
 // Reds 256 * part / parts up to the next part's first, every green and blue. The sums of red and
 // green alone are the conversion's own first operations, in its order, so taking them out of the
 // loop over blue moves no bit.
 void FillBt709Lookup(void* context, int32_t part, int32_t parts) {
-  const Bt709ProductTable& p = Bt709Products[*static_cast<const int32_t*>(context)];
+  const int32_t set = *static_cast<const int32_t*>(context);
+  const Bt709ProductTable& p = Bt709Products[set];
   for (int32_t r = 256 * part / parts; r < 256 * (part + 1) / parts; ++r) {
     for (int32_t g = 0; g < 256; ++g) {
       const double red = p.RedOfRed[r] - p.RedOfGreen[g];
       const double green = p.GreenOfGreen[g] - p.GreenOfRed[r];
       const double blueOfRedGreen = p.BlueOfRed[r] + p.BlueOfGreen[g];
-      uint32_t* const out = Bt709Lookup + (size_t(r) << 16 | size_t(g) << 8);
+      uint32_t* const out = Bt709Lookups[set] + (size_t(r) << 16 | size_t(g) << 8);
       for (int32_t b = 0; b < 256; ++b) {
         out[b] = uint32_t(EncodeScaledLight(p.BlueOfBlue[b] - blueOfRedGreen)) |
                  uint32_t(EncodeScaledLight(green - p.GreenOfBlue[b])) << 8 |
@@ -95,15 +97,16 @@ ColourStage PrepareColourStage(bool hdrToSdr, bool bt709) {
   ColourStage stage = {hdrToSdr, bt709, nullptr};
   if (!bt709) return stage;
   int32_t set = hdrToSdr ? 1 : 0;
-  if (Bt709LookupSet != set) {
-    if (Bt709Lookup == nullptr) {
-      Bt709Lookup = static_cast<uint32_t*>(PlatformAllocZeroed(kLookupEntries * sizeof(uint32_t)));
-      if (Bt709Lookup == nullptr) return stage;
+  uint32_t*& lookup = Bt709Lookups[set];
+  if (!Bt709LookupFilled[set]) {
+    if (lookup == nullptr) {
+      lookup = static_cast<uint32_t*>(PlatformAllocZeroed(kLookupEntries * sizeof(uint32_t)));
+      if (lookup == nullptr) return stage;
     }
     PlatformRunWorkers(FillBt709Lookup, &set, PlatformWorkerCount());
-    Bt709LookupSet = set;
+    Bt709LookupFilled[set] = true;
   }
-  stage.Lookup = Bt709Lookup;
+  stage.Lookup = lookup;
   return stage;
 }
 
@@ -146,7 +149,7 @@ void ApplyColourStage(const ColourStage& stage, uint8_t* pixels, int32_t count) 
 }
 
 void BuildColourTables() {
-  Bt709LookupSet = -1;
+  Bt709LookupFilled[0] = Bt709LookupFilled[1] = false;
   const double hlgC = 0.5 - kHlgA * std::log(kHlgFourA);  // about 0.55991073
 
   // LinearTable[i]   = F(i / 255)

@@ -84,8 +84,8 @@ struct ColourStage {
 };
 
 // The stage for these options. With the conversion on, fills the lookup for them first, on every
-// worker, unless it already holds them: once per combination, not per frame. BuildColourTables
-// empties it.
+// worker, unless that is done: once per combination in a run, not per frame. BuildColourTables
+// marks both lookups to be filled again.
 ColourStage PrepareColourStage(bool hdrToSdr, bool bt709);
 
 // count bitmap pixels (blue, green, red and a fourth byte) through the stage, in place, each as

@@ -103,8 +103,8 @@ TEST(Colour, EveryTripleUnderEveryOptionMatchesTheModelAndTheChecksum) {
 
 // The stage over a bitmap that holds every triple once, each fourth byte marked: under each
 // combination of the options every pixel is what ApplyColourOptions makes of it, from the lookup
-// and pixel by pixel without it. Three workers fill the lookup, so its reds split unevenly, and
-// the combinations come in an order that makes it change sets.
+// and pixel by pixel without it. Three workers fill the lookups, so their reds split unevenly,
+// and the combinations come in an order that returns to a lookup filled before.
 TEST(ColourStage, EveryTripleComesOutAsTheStageDefinesIt) {
   BuildColourTables();
   ASSERT_EQ(PlatformStartWorkers(3), 3);
