@@ -186,6 +186,8 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
       {8, 4, 0, "f_1.dpx", "1 8x4 shown"},            // the size shown before
       {16, 2, 0, "f_1.dpx", "1 16x2 rebuilt shown"},  // another size
       {9, 5, 1, "f_1.dpx", "1 4x2 shown"},            // another size, the same bitmap
+      {9, 4, 1, "f_1.dpx", "1 4x2 shown"},            // only the width another
+      {8, 5, 1, "f_1.dpx", "1 4x2 shown"},            // only the height another
       {2, 2, 2, "f_1.dpx", "1 0x0 rebuilt"},          // reduced to nothing
       {7681, 1, 0, "f_1.dpx", "Error: Invalid image file!\n0 8x4"},        // wider than shown
       {-1, 0, 0, "f_1.dpx", "Error: Invalid image file!\n0 8x4"},          // no frame in it
