@@ -91,6 +91,19 @@ void FillBt709Lookup(void* context, int32_t part, int32_t parts) {
   }
 }
 
+// The stage's definition for each pixel from `at` up to `end`, for a combination without the
+// lookup (tone mapping alone, or the conversion when there was no memory for its lookup).
+template <bool kHdrToSdr, bool kBt709>
+void ApplyToEachPixel(uint8_t* at, const uint8_t* end) {
+  for (; at != end; at += 4) {
+    PixelTriple triple = {at[2], at[1], at[0]};
+    ApplyColourOptions<kHdrToSdr, kBt709>(triple);
+    at[0] = uint8_t(triple.B);
+    at[1] = uint8_t(triple.G);
+    at[2] = uint8_t(triple.R);
+  }
+}
+
 }  // namespace
 
 ColourStage PrepareColourStage(bool hdrToSdr, bool bt709) {
@@ -133,18 +146,11 @@ void ApplyColourStage(const ColourStage& stage, uint8_t* pixels, int32_t count) 
     for (; at != end; at += 4) convert(at);
     return;
   }
-  if (!stage.Bt709 && !stage.HdrToSdr) return;
-  const Bt709ProductTable& products = Bt709Products[stage.HdrToSdr ? 1 : 0];
-  for (uint8_t* at = pixels; at != end; at += 4) {
-    PixelTriple triple = {at[2], at[1], at[0]};
-    if (stage.Bt709) {
-      ConvertWithProducts(triple, products);
-    } else {
-      ApplyColourOptions<true, false>(triple);
-    }
-    at[0] = uint8_t(triple.B);
-    at[1] = uint8_t(triple.G);
-    at[2] = uint8_t(triple.R);
+  if (stage.Bt709) {
+    stage.HdrToSdr ? ApplyToEachPixel<true, true>(pixels, end)
+                   : ApplyToEachPixel<false, true>(pixels, end);
+  } else if (stage.HdrToSdr) {
+    ApplyToEachPixel<true, false>(pixels, end);
   }
 }
 

@@ -68,11 +68,6 @@ inline void ConvertWithProducts(PixelTriple& triple, const Bt709ProductTable& pr
   triple.B = EncodeScaledLight(p.BlueOfBlue[b] - (p.BlueOfRed[r] + p.BlueOfGreen[g]));
 }
 
-// BT.2020 primaries to BT.709, through linear light, rounding to the nearest code.
-inline void ConvertBt2020ToBt709(PixelTriple& triple) {
-  ConvertWithProducts(triple, Bt709Products[0]);
-}
-
 // The stage as one frame runs it, settled before its rows decode: nothing can toggle an option
 // while a frame decodes. With the conversion on, Lookup holds every triple's answer, so a pixel
 // costs one load instead of nine products and three re-encodings; it is null when the memory for

@@ -36,6 +36,12 @@ namespace {
 
 constexpr uint32_t kFieldMask = 0x3ff;
 
+// Field k of a group lies in word k / 3 from bit 10 * (k % 3), k counted in the table's order
+// (Cb0 Y0 Cr0 Y1 ...): the fields of Y0..Y5, and of the Cb and Cr of pixels 0-1, 2-3 and 4-5.
+constexpr int32_t kLumaFields[6] = {1, 3, 5, 7, 9, 11};
+constexpr int32_t kBlueFields[3] = {0, 4, 8};
+constexpr int32_t kRedFields[3] = {2, 6, 10};
+
 // A 10-bit-scale result to a byte: truncate toward zero, drop two bits, clamp. The shift keeps
 // the sign, and every negative value clamps to 0 whichever way it rounds.
 int32_t ToByte(double v) {
@@ -125,13 +131,11 @@ void UnpackV210Row(const uint8_t* row, int32_t groups, uint16_t* y, uint16_t* cb
   for (; g < groups; ++g, row += 16, y += 6, cb += 3, cr += 3) {
     const uint32_t words[4] = {LittleEndian32(row), LittleEndian32(row + 4),
                                LittleEndian32(row + 8), LittleEndian32(row + 12)};
-    // Field k of the group: word k / 3, bits 10 * (k % 3) up, in the order of the table above.
-    const auto field = [&words](int k) {
+    const auto field = [&words](int32_t k) {
       return uint16_t(words[k / 3] >> (10 * (k % 3)) & kFieldMask);
     };
-    cb[0] = field(0), y[0] = field(1), cr[0] = field(2), y[1] = field(3);
-    cb[1] = field(4), y[2] = field(5), cr[1] = field(6), y[3] = field(7);
-    cb[2] = field(8), y[4] = field(9), cr[2] = field(10), y[5] = field(11);
+    for (int32_t q = 0; q < 6; ++q) y[q] = field(kLumaFields[q]);
+    for (int32_t c = 0; c < 3; ++c) cb[c] = field(kBlueFields[c]), cr[c] = field(kRedFields[c]);
   }
 }
 
@@ -276,13 +280,6 @@ ZELKORA_AVX2 inline __m256i QuotientOf40000Eight(__m256i n) {
                                            _mm256_set1_ps(0.5f / 625.0f)));
 }
 
-// Four samples of a chroma plane, each twice: the chroma of eight neighbouring pixels.
-ZELKORA_AVX2 inline __m256i ChromaOfEight(const uint16_t* at) {
-  const __m128i four = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
-  return _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(four),
-                                     _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
-}
-
 // ConvertFour for eight pixels whose samples come one to a 32-bit lane: the same integers, the
 // same single-precision quotients. Returns the lanes whose G lies on a multiple of 40000, all
 // ones, for the caller to hand over to the definition.
@@ -303,16 +300,6 @@ ZELKORA_AVX2 inline __m256i ConvertEightLanes(__m256i y, __m256i cb, __m256i cr,
       _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
 }
 
-// The eight neighbouring pixels from y, sharing chroma in pairs, from the planes; false when a G
-// lies on a multiple of 40000.
-ZELKORA_AVX2 inline bool ConvertEight(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
-                                      __m256i& red, __m256i& green, __m256i& blue) {
-  const __m256i multiple =
-      ConvertEightLanes(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y))),
-                        ChromaOfEight(cb), ChromaOfEight(cr), red, green, blue);
-  return _mm256_movemask_epi8(multiple) == 0;
-}
-
 // Eight pixels' R, G and B, one to a 32-bit lane, each clamped to 0..255 by the saturating packs,
 // into the bitmap at `at`, each fourth byte written back as it was.
 ZELKORA_AVX2 inline void StoreEightPixels(__m256i red, __m256i green, __m256i blue, uint8_t* at) {
@@ -330,32 +317,10 @@ ZELKORA_AVX2 inline void StoreEightPixels(__m256i red, __m256i green, __m256i bl
   _mm256_storeu_si256(pixel, _mm256_or_si256(pixels, kept));
 }
 
-// At Original size, where rows are longest, the four-pixel loop of StoreColumns eight pixels at a
-// time in 256-bit lanes. Returns the columns it stored, a multiple of eight.
-ZELKORA_AVX2 int32_t StoreEightAtATime(const uint16_t* y, const uint16_t* cb, const uint16_t* cr,
-                                       int32_t columns, uint8_t* out) {
-  int32_t k = 0;
-  for (; k + 8 <= columns; k += 8, out += 32) {
-    __m256i red, green, blue;
-    if (!ConvertEight(y + k, cb + k / 2, cr + k / 2, red, green, blue)) {
-      StorePlainColumns(y, cb, cr, k, k + 8, 0, out);
-      continue;
-    }
-    StoreEightPixels(red, green, blue, out);
-  }
-  return k;
-}
 // At Original size the planes are not needed at all: a block of four groups (64 bytes) is 24
 // pixels, three vectors of eight, and each vector's samples come straight from the eight words
 // at 16 bytes per vector further on: one lane per pixel, a word picked for each and shifted by
-// its own count. Where each field lies (the table at the top):
-struct FieldPlace {
-  int32_t word;   // of the group
-  int32_t shift;  // the bit its 10 bits start at
-};
-constexpr FieldPlace kLumaPlaces[6] = {{0, 10}, {1, 0}, {1, 20}, {2, 10}, {3, 0}, {3, 20}};
-constexpr FieldPlace kBluePlaces[3] = {{0, 0}, {1, 10}, {2, 20}};
-constexpr FieldPlace kRedPlaces[3] = {{0, 20}, {2, 0}, {3, 10}};
+// its own count.
 
 // For vector v of a block, pixels 8v .. 8v + 7, read from word 4v on: each lane's word and shift
 // for Y, Cb and Cr. Pixel p lies in group p / 6, four words a group, so its words are 4 (p / 6)
@@ -368,11 +333,10 @@ constexpr LaneFields MakeLaneFields(int32_t v) {
   LaneFields lanes = {};
   for (int32_t i = 0; i < 8; ++i) {
     const int32_t p = 8 * v + i, firstWord = 4 * (p / 6) - 4 * v;
-    const FieldPlace places[3] = {kLumaPlaces[p % 6], kBluePlaces[p % 6 / 2],
-                                  kRedPlaces[p % 6 / 2]};
+    const int32_t fields[3] = {kLumaFields[p % 6], kBlueFields[p % 6 / 2], kRedFields[p % 6 / 2]};
     for (int32_t plane = 0; plane < 3; ++plane) {
-      lanes.words[plane][i] = firstWord + places[plane].word;
-      lanes.shifts[plane][i] = places[plane].shift;
+      lanes.words[plane][i] = firstWord + fields[plane] / 3;
+      lanes.shifts[plane][i] = 10 * (fields[plane] % 3);
     }
   }
   return lanes;
@@ -418,12 +382,6 @@ template <int kShift>
 void StoreColumns(const uint16_t* y, const uint16_t* cb, const uint16_t* cr, int32_t columns,
                   uint8_t* out) {
   int32_t k = 0;
-#if defined(ZELKORA_AVX2)
-  if (kShift == 0 && kProcessorHasAvx2) {
-    k = StoreEightAtATime(y, cb, cr, columns, out);
-    out += size_t(k) * 4;
-  }
-#endif
 #if defined(__SSE2__)
   // Four pixels at a time; every sample the gather reads lies below column columns << kShift,
   // inside the row.

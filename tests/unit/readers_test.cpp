@@ -233,11 +233,12 @@ TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
   }
 }
 
-// The row store's vector paths, four or eight pixels at a time, and the decode of the same samples
-// packed as a row, against the pixel definition: every (Cb, Cr) pair once, the two pixels sharing
-// it with different lumas, then every sample triple whose R, G or B lies exactly on a multiple of
-// 4 (on a 10-bit scale), where the definition's doubles may round either way; at every shift. A
-// column count that is no multiple of four leaves the last three to the plain loop.
+// The row store's vector path, four pixels at a time, and the decode of the same samples packed
+// as a row (eight at a time where the processor has AVX2), against the pixel definition: every (Cb,
+// Cr) pair once, the two pixels sharing it with different lumas, then every sample triple whose R,
+// G or B lies exactly on a multiple of 4 (on a 10-bit scale), where the definition's doubles may
+// round either way; at every shift. A column count that is no multiple of four leaves the last
+// three to the plain loop.
 TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
   std::vector<uint16_t> y, cb, cr;
   const auto pair = [&](int32_t luma, int32_t blue, int32_t red, int32_t otherLuma) {
