@@ -11,6 +11,7 @@ constexpr int kPathBufferSize = 260;      // 259 characters and the terminator
 constexpr int kScratchBufferSize = 260;   // search pattern, status texts
 constexpr int kReadBufferSize = 61440;    // one 7680-pixel row of four 16-bit samples
 constexpr int kMovRowBufferSize = 20480;  // one raw v210 row of 7680 pixels
+constexpr int kReasonBufferSize = 320;    // a file name and why it was refused
 constexpr int32_t kMaxSourceWidth = 7680;
 constexpr int32_t kMaxSourceHeight = 4320;
 constexpr int32_t kDefaultSourceWidth = 3840;
@@ -65,6 +66,12 @@ struct ViewerState {
   int32_t LongestName;   // bytes, terminator not counted
   int32_t FrameCount;    // 0 when nothing is open
   int32_t CurrentFrame;  // counted from 0; for a movie, the frame inside it
+
+  // Why the last scan or load failed, in words: "name: fact", the name that of the file the fact
+  // is about (for planar frames, maybe another plane than the listed one). Empty when the failure
+  // has nothing to add, and after every success. ReasonFact is where the fact begins in it.
+  char Reason[kReasonBufferSize];
+  int32_t ReasonFact;
 
   // Movie facts from the atom scan.
   uint64_t* MovFrameOffsets;  // MovSampleCount entries; null: frames lie back to back
