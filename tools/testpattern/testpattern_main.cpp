@@ -39,8 +39,10 @@ const char kUsage[] =
     "--seeds writes the starting inputs of the fuzz targets into OUTDIR (tests/fuzz/run.sh).\n"
     "\n"
     "The picture: colour bars with the frame number in large digits; a marker in the top-left\n"
-    "corner (white square with a red one in its top-left corner); at the right edge of the\n"
-    "bars, white lines on the rows kept at 1/8 (every 8th row counted from the bottom);\n"
+    "corner (white square with a red one in its top-left corner); the bars at 75 %; eight\n"
+    "mid-saturation patches, which show what Convert to BT.709 and HDR to SDR do; at the\n"
+    "right edge of bars and patches, white lines on the rows kept at 1/8 (every 8th row\n"
+    "counted from the bottom);\n"
     "a grey ramp; along the bottom, white lines on columns 0, 8, 16, ...\n"
     "All values are 10-bit narrow-range codes, 64 (black) to 940 (white).\n";
 
