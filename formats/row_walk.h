@@ -29,6 +29,7 @@
 #endif
 
 #include "colour/colour.h"
+#include "core/reasons.h"
 #include "core/viewer_state.h"
 #include "platform/file.h"
 #include "platform/workers.h"
@@ -191,7 +192,7 @@ void DecodeBand(void* context, int32_t band, int32_t bands) {
 // all are done. 0, or -1 when the bitmap cannot take the frame.
 template <class RowDecoder>
 int32_t DecodeFrame(const FrameRows& rows) {
-  if (!FrameRowsFit(rows)) return -1;
+  if (!FrameRowsFit(rows)) return SetReason(kReasonBitmapTooSmall, rows.Paths[0]), -1;
   FrameJob job = {&rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0)};
   PlatformRunWorkers(DecodeBand<RowDecoder>, &job, FrameBandCount());
   return 0;

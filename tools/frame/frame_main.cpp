@@ -10,9 +10,11 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "platform/error_box.h"
 #include "platform/workers.h"
 #include "sequence/sequence.h"
 #include "tools/frame/image_writer.h"
+#include "zelkora_version.h"
 
 namespace {
 
@@ -22,6 +24,7 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage: zelkora-frame [--size 1|2|4|8] [--bt709] [--hdr-to-sdr] [--frame N] [--list]\n"
     "                     INPUT [OUTPUT]\n"
+    "       zelkora-frame --version\n"
     "\n"
     "Opens INPUT as the viewer does (its whole sequence is found in its folder) and writes\n"
     "the picture the viewer would show to OUTPUT, a .ppm (binary P6) or .png file.\n"
@@ -34,7 +37,8 @@ const char kUsage[] =
     "  --list        print the frame count, then the sequence's file names in playback\n"
     "                order, one a line; OUTPUT may then be left out\n"
     "\n"
-    "On failure the viewer's own message goes to stderr and the exit code is 1;\n"
+    "On failure the viewer's own message, and the reason on the next line, go to\n"
+    "stderr and the exit code is 1;\n"
     "a usage error exits with 2.\n";
 
 struct Options {
@@ -54,8 +58,9 @@ int Usage(const char* problem) {
   return kExitUsage;
 }
 
+// As the viewer's box says it: the message, then why.
 int Fail(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
+  PlatformShowError(message, Viewer.Reason);
   return kExitFailed;
 }
 
@@ -69,13 +74,17 @@ bool ParseCount(const char* text, int32_t& value) {
   return true;
 }
 
-// Returns 0 when the arguments make sense, -1 after printing the help, else the usage exit code.
+// Returns 0 when the arguments make sense, -1 after printing the help or the version, else the
+// usage exit code.
 int ParseArguments(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return -1;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      std::puts("zelkora-frame " ZELKORA_VERSION);
       return -1;
     } else if (std::strcmp(arg, "--size") == 0 && hasValue) {
       const char* d = argv[++i];
