@@ -17,7 +17,7 @@ const char* const kReasonTexts[kReasonCount] = {
     "the folder and the name are longer than 259 characters together",
     "not a kind of file the viewer reads; it reads .dpx, .mov and .r .g .b planes",
     "can't be opened",
-    "frame %d is not in the sequence of %d frames",
+    "no frame %d in the sequence; its frame count is %d",
     "the display bitmap is not made for this frame's size",
     "%d bytes, too short for a DPX header",
     "not a DPX file (no SDPX at its start)",
@@ -43,7 +43,7 @@ const char* const kReasonTexts[kReasonCount] = {
     "the sample tables contradict each other",
     "frame %u is %u bytes, shorter than its rows (%u)",
     "frames of %u bytes name no v210 size; 3840 x 2160 and 7680 x 4320 are read",
-    "frame %d is not in the movie of %d frames",
+    "no frame %d in the movie; its frame count is %d",
     "not enough memory",
 };
 
