@@ -67,8 +67,17 @@ struct ReasonCase {
 
 std::vector<ReasonCase> ReasonCases() {
   const std::string cant = "Can't open file!\n", invalid = "Invalid image file!\n";
-  const std::string v210Only = "; only uncompressed v210 is read";
-  const Bytes moov = Moov({Stsz(k4kSampleSize, 0)}), mdat = Atom("mdat", Bytes(8));
+  const auto dpx = [&](std::initializer_list<std::array<uint32_t, 3>> fields, const char* fact) {
+    return ReasonCase{{{"s_1.dpx", Dpx(fields)}}, "s_1.dpx", -1, invalid + "s_1.dpx: " + fact};
+  };
+  const auto movie = [&](const Bytes& file, const std::string& fact, int32_t frame = -1) {
+    return ReasonCase{{{"m.mov", file}}, "m.mov", frame, invalid + "m.mov: " + fact};
+  };
+  const auto codec = [&](const char* format, const std::string& named) {
+    const std::string fact = "the picture track is " + named + "; only uncompressed v210 is read";
+    return movie(Movie({Track("vide", format, 8, 2, 16)}), fact);
+  };
+  const Bytes mdat = Atom("mdat", Bytes(8));
   const MovieTrack v210 = Track("vide", "v210", 8, 2), sound = Track("soun", "sowt", 0, 0, 4);
   return {
       {{},
@@ -80,8 +89,8 @@ std::vector<ReasonCase> ReasonCases() {
       {{{"a.mp4", {}}},
        "a.mp4",
        -1,
-       invalid + "a.mp4: not a kind of file the viewer reads; it reads .dpx, .mov and .r .g .b "
-                 "planes"},
+       invalid + "a.mp4: not a kind of file the viewer reads; it "
+                 "reads .dpx, .mov and .r .g .b planes"},
       {{{"s_1.dpx", Dpx({})}},
        "s_1.dpx",
        1,
@@ -94,50 +103,17 @@ std::vector<ReasonCase> ReasonCases() {
        "s_1.dpx",
        -1,
        invalid + "s_1.dpx: not a DPX file (no SDPX at its start)"},
-      {{{"s_1.dpx", Dpx({{770, 9, 2}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: 9 image elements; DPX has at most 8"},
-      {{{"s_1.dpx", Dpx({{770, 2, 2}})}},
-       "s_1.dpx",
-       -1,  // the second element all zeros
-       invalid + "s_1.dpx: image element 2 has another layout than the first"},
-      {{{"s_1.dpx", Dpx({{780, 1, 4}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX with signed samples is not read"},
-      {{{"s_1.dpx", Dpx({{806, 1, 2}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: run-length encoded DPX is not read"},
-      {{{"s_1.dpx", Dpx({{800, 100, 1}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX in YCbCr 4:2:2 (descriptor 100) is not read; RGB and RGBA are"},
-      {{{"s_1.dpx", Dpx({{800, 6, 1}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX in luma (descriptor 6) is not read; RGB and RGBA are"},
-      {{{"s_1.dpx", Dpx({{800, 49, 1}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX in an unknown layout (descriptor 49) is not read; RGB and RGBA are"},
-      {{{"s_1.dpx", Dpx({{804, 3, 2}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX packing 3 is not read; 0, 1 and 2 are"},
-      {{{"s_1.dpx", Dpx({{768, 4, 2}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX orientation 4 (rows turned into columns) is not read; 0 to 3 are"},
-      {{{"s_1.dpx", Dpx({{803, 32, 1}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: DPX with 32-bit samples is not read; 8, 10, 12 and 16 bits are"},
-      {{{"s_1.dpx", Dpx({{772, 7680, 4}, {776, 4321, 4}})}},
-       "s_1.dpx",
-       -1,
-       invalid + "s_1.dpx: the header says 7680 x 4321, larger than 7680 x 4320"},
+      dpx({{770, 9, 2}}, "9 image elements; DPX has at most 8"),
+      dpx({{770, 2, 2}}, "image element 2 has another layout than the first"),  // all zeros
+      dpx({{780, 1, 4}}, "DPX with signed samples is not read"),
+      dpx({{806, 1, 2}}, "run-length encoded DPX is not read"),
+      dpx({{800, 100, 1}}, "DPX in YCbCr 4:2:2 (descriptor 100) is not read; RGB and RGBA are"),
+      dpx({{800, 6, 1}}, "DPX in luma (descriptor 6) is not read; RGB and RGBA are"),
+      dpx({{800, 49, 1}}, "DPX in an unknown layout (descriptor 49) is not read; RGB and RGBA are"),
+      dpx({{804, 3, 2}}, "DPX packing 3 is not read; 0, 1 and 2 are"),
+      dpx({{768, 4, 2}}, "DPX orientation 4 (rows turned into columns) is not read; 0 to 3 are"),
+      dpx({{803, 32, 1}}, "DPX with 32-bit samples is not read; 8, 10, 12 and 16 bits are"),
+      dpx({{772, 7680, 4}, {776, 4321, 4}}, "the header says 7680 x 4321, larger than 7680 x 4320"),
       {{{"c_1.4k.r", {}}},
        "c_1.4k.r",
        -1,
@@ -146,62 +122,26 @@ std::vector<ReasonCase> ReasonCases() {
        "c_1.4K.b",
        -1,  // named by the plane missing
        invalid + "c_1.4K.g: the green plane is missing"},
-      {{{"m.mov", Join({mdat, moov})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: no frames found in the movie"},
-      {{{"m.mov", Bytes(16)}}, "m.mov", -1, invalid + "m.mov: no frames found in the movie"},
-      {{{"m.mov", Join({mdat, Moov({Stsz(1000, 1)})})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: frames of 1000 bytes name no v210 size; 3840 x 2160 and 7680 x 4320 are "
-                 "read"},
-      {{{"m.mov", Movie({v210}, {{"mvhd", -4, 0x6D766578}})}},
-       "m.mov",
-       -1,  // mvex in moov
-       invalid + "m.mov: a fragmented movie (moof) is not read"},
-      {{{"m.mov", Movie({sound})}}, "m.mov", -1, invalid + "m.mov: the movie has no picture track"},
+      movie(Join({mdat, Moov({Stsz(k4kSampleSize, 0)})}), "no frames found in the movie"),
+      movie(Bytes(16), "no frames found in the movie"),
+      movie(Join({mdat, Moov({Stsz(1000, 1)})}),
+            "frames of 1000 bytes name no v210 size; 3840 x 2160 and 7680 x 4320 are read"),
+      movie(Movie({v210}, {{"mvhd", -4, 0x6D766578}}), "a fragmented movie (moof) is not read"),
+      movie(Movie({sound}), "the movie has no picture track"),
       {{{"m.mov", Movie({Track("vide", "apcn", 8, 2, 16), v210})}}, "m.mov", -1, ""},  // the next
-      {{{"m.mov", Movie({Track("vide", "apcn", 8, 2, 16), sound})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: the picture track is ProRes 422 ('apcn')" + v210Only},
-      {{{"m.mov", Movie({Track("vide", "avc1", 8, 2, 16)})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: the picture track is H.264 ('avc1')" + v210Only},
-      {{{"m.mov", Movie({Track("vide", "ab\1d", 8, 2, 16)})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: the picture track is 'ab?d'" + v210Only},
-      {{{"m.mov", Movie({Track("vide", "v210", 7682, 2, 16)})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: the picture track says 7682 x 2; 1 x 1 to 7680 x 4320 are read"},
-      {{{"m.mov", Movie({v210}, {{"stsz", 8, 0x200001}})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: the movie has 2097153 frames, more than 2097152"},
-      {{{"m.mov", Movie({v210}, {{"stsz", 8, 0}})}},
-       "m.mov",
-       -1,
-       invalid + "m.mov: no frames found in the movie"},
-      {{{"m.mov", Movie({v210}, {{"stsz", 4, 0}})}},
-       "m.mov",
-       -1,  // no size of each sample
-       invalid + "m.mov: the sample tables are cut short"},
-      {{{"m.mov", Movie({v210}, {{"stsc", 8, 2}})}},
-       "m.mov",
-       -1,  // no run from chunk 1
-       invalid + "m.mov: the sample tables contradict each other"},
-      {{{"m.mov", Movie({Track("vide", "v210", 8, 2, 255)})}},
-       "m.mov",
-       -1,  // rows of 128 bytes
-       invalid + "m.mov: frame 0 is 255 bytes, shorter than its rows (256)"},
-      {{{"m.mov", Movie({v210})}},
-       "m.mov",
-       3,
-       invalid + "m.mov: no frame 3 in the movie; its frame count is 1"},
+      codec("apcn", "ProRes 422 ('apcn')"),
+      codec("avc1", "H.264 ('avc1')"),
+      codec("ab\1d", "'ab?d'"),  // unknown, unprintable
+      movie(Movie({Track("vide", "v210", 7682, 2, 16)}),
+            "the picture track says 7682 x 2; 1 x 1 to 7680 x 4320 are read"),
+      movie(Movie({v210}, {{"stsz", 8, 0x200001}}),
+            "the movie has 2097153 frames, more than 2097152"),
+      movie(Movie({v210}, {{"stsz", 8, 0}}), "no frames found in the movie"),
+      movie(Movie({v210}, {{"stsz", 4, 0}}), "the sample tables are cut short"),  // no sizes
+      movie(Movie({v210}, {{"stsc", 8, 2}}), "the sample tables contradict each other"),
+      movie(Movie({Track("vide", "v210", 8, 2, 255)}),  // rows of 128 bytes
+            "frame 0 is 255 bytes, shorter than its rows (256)"),
+      movie(Movie({v210}), "no frame 3 in the movie; its frame count is 1", 3),
   };
 }
 
