@@ -112,12 +112,23 @@ def problems(args, output, stderr, stdout=None):
             yield "ImageMagick reads other pixels from the PNG than the PPM holds"
 
 
+def linking_problem():
+    """A console program that needs nothing but the system's own DLLs."""
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", EXE], capture_output=True,
+                          text=True).stdout
+    dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+    if "(Windows CUI)" not in dump or not dlls or dlls - {"kernel32.dll", "msvcrt.dll"}:
+        return f"links {sorted(dlls)}, {'a console' if 'CUI' in dump else 'no console'} program"
+    return None
+
+
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
+    failed = bool(linking_problem())
+    print(f"FAIL {EXE}: {linking_problem()}" if failed else f"PASS {EXE} links statically")
     if not os.path.exists(os.path.join(PREFIX, "system.reg")):
         subprocess.run(["wineboot", "-i"], env=ENV, capture_output=True)
-    failed = 0
     try:
         make_files()
     except (subprocess.CalledProcessError, OSError) as error:
@@ -129,7 +140,7 @@ def main():
         name = " ".join(args)
         print("\n".join(f"FAIL {name}: {p}" for p in found) or f"PASS {name}", flush=True)
     shutil.rmtree(WORK)
-    print(f"{len(CASES) - failed} passed, {failed} failed")
+    print(f"{len(CASES) + 1 - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 
