@@ -173,11 +173,19 @@ TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
   ASSERT_EQ(ScanSequence(), 0);
   EXPECT_EQ(" " + Listed(), model);
   const int32_t at = int32_t(std::find(names.begin(), names.end(), fit) - names.begin());
-  for (const int32_t index : {at, at + 1, -1, int32_t(names.size())}) {
+  const std::string count = "; its frame count is " + std::to_string(names.size());
+  const std::pair<int32_t, std::string> loads[] = {
+      {at, "0 bytes, too short for a DPX header"},  // an empty file
+      {at + 1, "the folder and the name are longer than 259 characters together"},
+      {-1, "no frame -1 in the sequence" + count},
+      {int32_t(names.size()),
+       "no frame " + std::to_string(names.size()) + " in the sequence" + count}};
+  for (const auto& [index, why] : loads) {
     const std::string before = Viewer.Path;
     Viewer.CurrentFrame = index;
-    EXPECT_EQ(LoadFrame(), -1);  // an empty file
+    EXPECT_EQ(LoadFrame(), -1);
     EXPECT_EQ(Viewer.Path, index == at ? dir / fit : before) << index;
+    EXPECT_EQ(Viewer.Reason + Viewer.ReasonFact, why);
   }
 }
 
