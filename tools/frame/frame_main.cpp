@@ -37,9 +37,8 @@ const char kUsage[] =
     "  --list        print the frame count, then the sequence's file names in playback\n"
     "                order, one a line; OUTPUT may then be left out\n"
     "\n"
-    "On failure the viewer's own message, and the reason on the next line, go to\n"
-    "stderr and the exit code is 1;\n"
-    "a usage error exits with 2.\n";
+    "On failure the viewer's own message, then the reason, goes to stderr and the\n"
+    "exit code is 1; a usage error exits with 2. --version prints the version.\n";
 
 struct Options {
   int32_t ScaleShift = kDefaultScaleShift;
