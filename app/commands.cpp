@@ -4,6 +4,7 @@
 #include "app/resource.h"
 #include "app/shell.h"
 #include "core/frame_buffer.h"
+#include "core/reasons.h"
 #include "core/viewer_state.h"
 #include "sequence/sequence.h"
 
@@ -50,6 +51,7 @@ void OpenFromDialog(HWND hwnd) {
   if (ShowOpenDialog(hwnd, chosen, sizeof chosen)) {
     OpenAndShow(hwnd, chosen);
   } else if (CommDlgExtendedError() != 0) {
+    ClearReason();  // the reason of an earlier open is not this one's
     FailOpen(kCantOpenMessage);
     Shell.FrameUnreadable = false;
     RepaintWindow(hwnd);

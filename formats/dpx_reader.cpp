@@ -41,6 +41,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/reasons.h"
 #include "formats/byte_order.h"
 #include "formats/row_walk.h"
 
@@ -57,6 +58,34 @@ constexpr uint16_t kUndefined16 = 0xFFFF;
 constexpr uint8_t kUndefined8 = 0xFF;
 constexpr uint8_t kDescriptorRgb = 50;
 constexpr uint8_t kDescriptorRgba = 51;
+
+// What the descriptors not read hold, for the reason a file is refused.
+struct DescriptorName {
+  uint8_t descriptor;
+  const char* name;
+};
+constexpr DescriptorName kDescriptorNames[] = {
+    {1, "red"},
+    {2, "green"},
+    {3, "blue"},
+    {4, "alpha"},
+    {6, "luma"},
+    {7, "chroma"},
+    {8, "depth"},
+    {9, "composite video"},
+    {52, "ABGR"},
+    {100, "YCbCr 4:2:2"},
+    {101, "YCbCr 4:2:2:4"},
+    {102, "YCbCr 4:4:4"},
+    {103, "YCbCr 4:4:4:4"},
+};
+
+const char* DescriptorText(uint8_t descriptor) {
+  for (const DescriptorName& named : kDescriptorNames) {
+    if (named.descriptor == descriptor) return named.name;
+  }
+  return descriptor >= 150 && descriptor <= 156 ? "user-defined components" : "an unknown layout";
+}
 
 enum SampleKind { kBytes8, kWords16, kWords16Low12, kFilled10A, kFilled10B, kPacked10, kPacked12 };
 
@@ -76,10 +105,14 @@ struct DpxLayout {
 // DPX magic, or of a layout this reader does not decode is no frame it can show. A header cut
 // short after the size fields reads as zeros beyond: today's 16-bit RGB.
 bool ReadDpxLayout(PlatformFile file, DpxLayout& layout) {
+  const char* const path = Viewer.Path;
   uint8_t bytes[kImageHeaderEnd] = {};
-  if (PlatformReadFile(file, bytes, kImageHeaderEnd) < kSizeFieldsEnd) return false;
+  const uint32_t got = PlatformReadFile(file, bytes, kImageHeaderEnd);
+  if (got < kSizeFieldsEnd) return SetReason(kReasonDpxShort, path, int(got)), false;
   const uint32_t magic = BigEndian32(bytes);
-  if (magic != kDpxMagic && magic != kDpxMagicSwapped) return false;
+  if (magic != kDpxMagic && magic != kDpxMagicSwapped) {
+    return SetReason(kReasonDpxMagic, path), false;
+  }
   const bool little = magic == kDpxMagicSwapped;
   const auto field32 = [&](uint32_t at) {
     return little ? LittleEndian32(bytes + at) : BigEndian32(bytes + at);
@@ -96,20 +129,26 @@ bool ReadDpxLayout(PlatformFile file, DpxLayout& layout) {
   // packing and encoding at +23 to +27.
   const uint8_t* element = bytes + kSizeFieldsEnd;
   const uint16_t elements = field16(770);
-  if (elements != kUndefined16 && elements > kMaxElements) return false;
+  if (elements != kUndefined16 && elements > kMaxElements) {
+    return SetReason(kReasonDpxElementCount, path, int(elements)), false;
+  }
   for (uint32_t k = 1; elements != kUndefined16 && k < elements; ++k) {
     const uint8_t* other = element + k * kElementBytes;
-    if (other[20] != element[20] || std::memcmp(other + 23, element + 23, 5) != 0) return false;
+    if (other[20] != element[20] || std::memcmp(other + 23, element + 23, 5) != 0) {
+      return SetReason(kReasonDpxElementsDiffer, path, int(k + 1)), false;
+    }
   }
 
   const uint32_t sign = field32(780);
   const uint16_t encoding = field16(806);
-  if ((sign != 0 && sign != kUndefined32) || (encoding != 0 && encoding != kUndefined16)) {
-    return false;
-  }
+  if (sign != 0 && sign != kUndefined32) return SetReason(kReasonDpxSigned, path), false;
+  if (encoding != 0 && encoding != kUndefined16) return SetReason(kReasonDpxEncoded, path), false;
   uint8_t descriptor = bytes[800];
   if (descriptor == 0 || descriptor == kUndefined8) descriptor = kDescriptorRgb;
-  if (descriptor != kDescriptorRgb && descriptor != kDescriptorRgba) return false;
+  if (descriptor != kDescriptorRgb && descriptor != kDescriptorRgba) {
+    return SetReason(kReasonDpxDescriptor, path, DescriptorText(descriptor), int(descriptor)),
+           false;
+  }
   layout.Components = descriptor == kDescriptorRgba ? 4 : 3;
   const bool bitsDeclared = bytes[803] != 0 && bytes[803] != kUndefined8;
   const uint8_t bits = bitsDeclared ? bytes[803] : 16;
@@ -117,7 +156,8 @@ bool ReadDpxLayout(PlatformFile file, DpxLayout& layout) {
   if (packing == kUndefined16) packing = 0;
   uint16_t orientation = field16(768);
   if (orientation == kUndefined16) orientation = 0;
-  if (packing > 2 || orientation > 3) return false;
+  if (packing > 2) return SetReason(kReasonDpxPacking, path, int(packing)), false;
+  if (orientation > 3) return SetReason(kReasonDpxOrientation, path, int(orientation)), false;
 
   const uint64_t samples = uint64_t(layout.Width) * layout.Components;
   if (bits == 8) {
@@ -133,7 +173,8 @@ bool ReadDpxLayout(PlatformFile file, DpxLayout& layout) {
     layout.Samples = bits == 10 ? kPacked10 : kPacked12;
     layout.RowBytes = (samples * bits + 31) / 32 * 4;
   } else {
-    return false;  // 1 and 32 bits, and whatever else a header says
+    // 1 and 32 bits, and whatever else a header says
+    return SetReason(kReasonDpxBits, path, int(bits)), false;
   }
 
   const uint32_t elementOffset = field32(808);
@@ -417,6 +458,7 @@ int32_t ReadOpenDpx(PlatformFile file) {
   if (layout.Width != uint32_t(Viewer.SourceWidth) ||
       layout.Height != uint32_t(Viewer.SourceHeight)) {
     if (layout.Width > uint32_t(kMaxSourceWidth) || layout.Height > uint32_t(kMaxSourceHeight)) {
+      SetReason(kReasonTooLarge, Viewer.Path, unsigned(layout.Width), unsigned(layout.Height));
       return -1;
     }
     Viewer.SourceWidth = int32_t(layout.Width);
@@ -434,7 +476,7 @@ int32_t ReadOpenDpx(PlatformFile file) {
 
 int32_t ReadDpxFrame() {
   PlatformFile file = PlatformOpenFile(Viewer.Path);
-  if (file == nullptr) return -1;
+  if (file == nullptr) return SetReason(kReasonCantOpen, Viewer.Path), -1;
   const int32_t result = ReadOpenDpx(file);
   PlatformCloseFile(file);
   return result;

@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/reasons.h"
 #include "core/viewer_state.h"
 #include "formats/byte_order.h"
 #include "formats/v210_row.h"
@@ -225,22 +226,69 @@ TrackAtoms ReadTrackAtoms(PlatformFile file, const AtomHeader& trak) {
   return track;
 }
 
+// The picture codecs a user may meet instead of v210, by the four characters of their sample
+// description, for the reason a movie is refused.
+struct CodecName {
+  char type[5];
+  const char* name;
+};
+constexpr CodecName kCodecNames[] = {
+    {"apco", "ProRes 422 Proxy"},
+    {"apcs", "ProRes 422 LT"},
+    {"apcn", "ProRes 422"},
+    {"apch", "ProRes 422 HQ"},
+    {"ap4h", "ProRes 4444"},
+    {"ap4x", "ProRes 4444 XQ"},
+    {"avc1", "H.264"},
+    {"avc3", "H.264"},
+    {"hvc1", "HEVC"},
+    {"hev1", "HEVC"},
+    {"av01", "AV1"},
+    {"vp09", "VP9"},
+    {"mp4v", "MPEG-4 video"},
+    {"jpeg", "Motion JPEG"},
+    {"mjpa", "Motion JPEG"},
+    {"AVdn", "DNxHD"},
+    {"AVdh", "DNxHR"},
+    {"2vuy", "8-bit 4:2:2"},
+    {"v410", "10-bit 4:4:4"},
+    {"r210", "10-bit RGB"},
+    {"raw ", "uncompressed RGB"},
+};
+
+// Says why the first picture track is not read: its codec, named when it is a known one.
+void ExplainCodec(const uint8_t* type) {
+  char shown[5];
+  for (int i = 0; i < 4; ++i) shown[i] = type[i] >= 0x20 && type[i] < 0x7F ? char(type[i]) : '?';
+  shown[4] = '\0';
+  for (const CodecName& codec : kCodecNames) {
+    if (IsType(type, codec.type)) {
+      SetReason(kReasonMovCodecNamed, Viewer.Path, codec.name, shown);
+      return;
+    }
+  }
+  SetReason(kReasonMovCodec, Viewer.Path, shown);
+}
+
 // True for a v210 first sample description of a picture of at most the largest source size;
-// its width and height go to MovWidth and MovHeight.
-bool ReadV210Description(PlatformFile file, const AtomSpan& stsd) {
+// its width and height go to MovWidth and MovHeight. On false, explain says why.
+bool ReadV210Description(PlatformFile file, const AtomSpan& stsd, bool explain) {
   constexpr uint32_t kEntryBytes = 36;  // up to the height at entry byte 34
   uint8_t body[8 + kEntryBytes];
-  if (!stsd.present || stsd.bytes < sizeof body || !ReadAt(file, stsd.body, body, sizeof body)) {
+  const uint8_t* entry = body + 8;
+  if (!stsd.present || stsd.bytes < sizeof body || !ReadAt(file, stsd.body, body, sizeof body) ||
+      BigEndian32(body + 4) == 0 || BigEndian32(entry) < kEntryBytes) {
+    if (explain) SetReason(kReasonMovTablesShort, Viewer.Path);
     return false;
   }
-  const uint8_t* entry = body + 8;
-  if (BigEndian32(body + 4) == 0 || BigEndian32(entry) < kEntryBytes ||
-      !IsType(entry + 4, "v210")) {
+  if (!IsType(entry + 4, "v210")) {
+    if (explain) ExplainCodec(entry + 4);
     return false;
   }
   const int32_t width = entry[32] << 8 | entry[33];
   const int32_t height = entry[34] << 8 | entry[35];
   if (width < 1 || width > kMaxSourceWidth || height < 1 || height > kMaxSourceHeight) {
+    if (explain) SetReason(kReasonMovPictureSize, Viewer.Path, int(width), int(height));
     return false;
   }
   Viewer.MovWidth = width;
@@ -311,19 +359,26 @@ uint32_t TableCount(PlatformFile file, const AtomSpan& span, uint32_t at) {
 // offsets, each at least frameBytes long. False on any inconsistency: entries out of order, a
 // chunk the offset table does not list, samples left without a chunk, a short sample.
 bool LocateFrames(PlatformFile file, const TrackAtoms& track, uint32_t count, uint32_t frameBytes) {
+  const char* const path = Viewer.Path;
+  const auto cutShort = [path] { return SetReason(kReasonMovTablesShort, path), false; };
+  const auto disagree = [path] { return SetReason(kReasonMovTablesDisagree, path), false; };
+  const auto shortFrame = [&](uint32_t s, uint64_t size) {
+    return SetReason(kReasonMovFrameShort, path, unsigned(s), unsigned(size), unsigned(frameBytes)),
+           false;
+  };
   TableReader sizes, chunks, runs;
   const uint32_t oneSize = TableCount(file, track.stsz, 4);
-  if (!sizes.Begin(file, track.stsz, 12, 4, oneSize == 0 ? count : 0)) return false;
-  if (oneSize != 0 && oneSize < frameBytes) return false;
+  if (!sizes.Begin(file, track.stsz, 12, 4, oneSize == 0 ? count : 0)) return cutShort();
+  if (oneSize != 0 && oneSize < frameBytes) return shortFrame(0, oneSize);
   const bool wide = !track.stco.present;
   const AtomSpan& offsets = wide ? track.co64 : track.stco;
   const uint32_t chunkCount = TableCount(file, offsets, 4);
-  if (!chunks.Begin(file, offsets, 8, wide ? 8 : 4, chunkCount)) return false;
+  if (!chunks.Begin(file, offsets, 8, wide ? 8 : 4, chunkCount)) return cutShort();
   uint32_t runsLeft = TableCount(file, track.stsc, 4);
-  if (!runs.Begin(file, track.stsc, 8, 12, runsLeft)) return false;
+  if (!runs.Begin(file, track.stsc, 8, 12, runsLeft)) return cutShort();
 
   uint32_t run[3], nextRun[3];  // first chunk (from 1), samples per chunk, description
-  if (runsLeft == 0 || !runs.Next(run) || run[0] != 1) return false;
+  if (runsLeft == 0 || !runs.Next(run) || run[0] != 1) return disagree();
   --runsLeft;
   uint32_t s = 0;
   uint64_t chunk = 1;  // the chunk whose offset `chunks` gives next
@@ -332,20 +387,21 @@ bool LocateFrames(PlatformFile file, const TrackAtoms& track, uint32_t count, ui
     const bool last = runsLeft == 0;
     uint64_t runEnd = uint64_t(chunkCount) + 1;
     if (!last) {
-      if (!runs.Next(nextRun)) return false;
+      if (!runs.Next(nextRun)) return cutShort();
       --runsLeft;
       runEnd = nextRun[0];
     }
     // Samples per chunk of at least 1 and runs in order: every chunk passed places a sample,
     // so the loops end within count steps.
-    if (run[1] == 0 || runEnd <= run[0]) return false;
+    if (run[1] == 0 || runEnd <= run[0]) return disagree();
     for (; chunk < runEnd && s < count; ++chunk) {
       uint64_t at = 0;
-      if (!chunks.Next(at)) return false;
+      if (!chunks.Next(at)) return disagree();
       for (uint32_t k = 0; k < run[1] && s < count; ++k, ++s) {
         uint64_t size = oneSize;
-        if (oneSize == 0 && (!sizes.Next(size) || size < frameBytes)) return false;
-        if (at > kNoEnd - size) return false;
+        if (oneSize == 0 && !sizes.Next(size)) return cutShort();
+        if (size < frameBytes) return shortFrame(s, size);
+        if (at > kNoEnd - size) return disagree();
         Viewer.MovFrameOffsets[s] = at;
         at += size;
       }
@@ -353,7 +409,7 @@ bool LocateFrames(PlatformFile file, const TrackAtoms& track, uint32_t count, ui
     if (last) break;
     std::memcpy(run, nextRun, sizeof run);
   }
-  return s == count;
+  return s == count || disagree();
 }
 
 // The picture track's frame count, or 0 when it has none or the movie is refused. described is
@@ -368,29 +424,34 @@ int32_t ScanTracks(PlatformFile file, bool& described) {
   described = false;
   if (!found) return 0;
 
-  bool fragmented = false, picked = false;
+  bool fragmented = false, picked = false, pictures = false;
   TrackAtoms picture;
   ForEachChild(file, moov.body, moov.end, [&](const AtomHeader& atom) {
     if (IsType(atom.type, "mvex")) fragmented = true;
     if (picked || !IsType(atom.type, "trak")) return true;
     const TrackAtoms track = ReadTrackAtoms(file, atom);
     described = described || track.hasHandler;
-    if (track.hasHandler && IsType(track.handler, "vide") &&
-        ReadV210Description(file, track.stsd)) {
-      picture = track;
-      picked = true;
-    }
+    if (!track.hasHandler || !IsType(track.handler, "vide")) return true;
+    // The first picture track is the one a user means: why it is not read is the reason.
+    picked = ReadV210Description(file, track.stsd, !pictures);
+    pictures = true;
+    if (picked) picture = track;
     return true;
   });
-  if (!described || !picked || fragmented) return 0;
+  if (!described) return 0;
+  if (fragmented) return SetReason(kReasonMovFragmented, Viewer.Path), 0;
+  if (!pictures) return SetReason(kReasonMovNoPicture, Viewer.Path), 0;
+  if (!picked) return 0;
+  ClearReason();  // a later picture track is read after all
 
   const uint32_t count = TableCount(file, picture.stsz, 8);
-  if (count == 0 || count > kMaxMovFrames) return 0;
+  if (count == 0) return SetReason(kReasonMovNoFrames, Viewer.Path), 0;
+  if (count > kMaxMovFrames) return SetReason(kReasonMovTooManyFrames, Viewer.Path, count), 0;
   const uint32_t frameBytes =
       uint32_t(GetV210RowGeometry(Viewer.MovWidth).stride) * uint32_t(Viewer.MovHeight);
   Viewer.MovFrameOffsets =
       static_cast<uint64_t*>(PlatformAllocZeroed(size_t(count) * sizeof(uint64_t)));
-  if (Viewer.MovFrameOffsets == nullptr) return 0;
+  if (Viewer.MovFrameOffsets == nullptr) return SetReason(kReasonNoMemory, Viewer.Path), 0;
   if (!LocateFrames(file, picture, count, frameBytes)) {
     PlatformFree(Viewer.MovFrameOffsets);
     Viewer.MovFrameOffsets = nullptr;
@@ -418,10 +479,13 @@ int32_t ScanMovAtoms() {
   Viewer.MovWidth = 0;
   Viewer.MovHeight = 0;
   PlatformFile file = PlatformOpenFile(Viewer.Path);
-  if (file == nullptr) return 0;
+  if (file == nullptr) return SetReason(kReasonCantOpen, Viewer.Path), 0;
   bool described = false;
   int32_t count = ScanTracks(file, described);
-  if (!described) count = PlatformSeekFile(file, 0, SeekFromStart) == 0 ? WalkAtoms(file) : 0;
+  if (!described) {
+    count = PlatformSeekFile(file, 0, SeekFromStart) == 0 ? WalkAtoms(file) : 0;
+    if (count <= 0) SetReason(kReasonMovNoFrames, Viewer.Path);
+  }
   PlatformCloseFile(file);
   return count;
 }

@@ -20,6 +20,7 @@ namespace {
 
 constexpr int32_t kPlaneCount = 3;
 constexpr char kPlaneLetters[kPlaneCount] = {'r', 'g', 'b'};  // the open and read order
+const char* const kPlaneColours[kPlaneCount] = {"red", "green", "blue"};
 constexpr uint32_t kBytesPerSample = 2;
 
 struct NamedSize {
@@ -77,7 +78,7 @@ struct PlanarRow {
 int32_t ReadRgbPlanesFrame() {
   char* const path = Viewer.Path;
   const size_t length = strnlen(path, sizeof Viewer.Path);
-  if (length < 4 || path[length - 3] != 'K') return -1;
+  if (length < 4 || path[length - 3] != 'K') return SetReason(kReasonPlanarNoSize, path), -1;
 
   // The size handshake, from the name alone: no file is opened for a size change, so missing
   // planes only show on the second call.
@@ -102,6 +103,7 @@ int32_t ReadRgbPlanesFrame() {
     rows.Paths[k] = names[k];
     rows.Files[k] = PlatformOpenFile(names[k]);
     if (rows.Files[k] == nullptr) {
+      SetReason(kReasonPlaneMissing, names[k], kPlaneColours[k]);
       while (k-- > 0) PlatformCloseFile(rows.Files[k]);  // most recent first
       return -1;
     }

@@ -29,6 +29,7 @@
 #endif
 
 #include "colour/colour.h"
+#include "core/reasons.h"
 #include "core/viewer_state.h"
 #include "platform/file.h"
 #include "platform/workers.h"
@@ -201,7 +202,7 @@ void DecodeBand(void* context, int32_t band, int32_t bands) {
 template <class RowDecoder>
 int32_t DecodeFrame(const FrameRows& rows) {
   SetLastFrameMissingRows(0);
-  if (!FrameRowsFit(rows)) return -1;
+  if (!FrameRowsFit(rows)) return SetReason(kReasonBitmapTooSmall, rows.Paths[0]), -1;
   int32_t bandMissingRows[kMaxWorkers] = {};
   FrameJob job = {&rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0),
                   bandMissingRows};

@@ -13,6 +13,7 @@
 
 #include "formats/v210_reader.h"
 
+#include "core/reasons.h"
 #include "formats/mov_atoms.h"
 #include "formats/row_walk.h"
 #include "formats/v210_row.h"
@@ -61,7 +62,9 @@ int32_t ReadMovFrame() {
   int32_t width = Viewer.MovWidth, height = Viewer.MovHeight;
   if (Viewer.MovFrameOffsets == nullptr) {
     const MovFrameSize* size = FindMovFrameSize(Viewer.MovSampleSize);
-    if (size == nullptr) return -1;
+    if (size == nullptr) {
+      return SetReason(kReasonMovSampleSize, Viewer.Path, unsigned(Viewer.MovSampleSize)), -1;
+    }
     width = size->width;
     height = size->height;
   }
@@ -74,10 +77,15 @@ int32_t ReadMovFrame() {
   }
 
   const int64_t frameStart = MovFrameStart(Viewer.CurrentFrame);
-  if (frameStart < 0 || !EnsureMovRowBuffer()) return -1;
+  if (frameStart < 0) {
+    SetReason(kReasonMovFrameMissing, Viewer.Path, int(Viewer.CurrentFrame),
+              int(Viewer.MovSampleCount));
+    return -1;
+  }
+  if (!EnsureMovRowBuffer()) return SetReason(kReasonNoMemory, Viewer.Path), -1;
 
   PlatformFile file = PlatformOpenFile(Viewer.Path);
-  if (file == nullptr) return -1;
+  if (file == nullptr) return SetReason(kReasonCantOpen, Viewer.Path), -1;
   // A frame past the last sample or a file cut short shows black where bytes are missing.
   FrameRows rows = {};
   rows.Files[0] = file;

@@ -1,7 +1,7 @@
 // Directory search by a file-name pattern, with the Windows wildcard rules: "?" stands for one
 // character, or for none just before a dot or at the end of the name; "*" for any run. Letter
-// case of A-Z is ignored. Only names are reported, of files and folders alike, "." and ".."
-// excepted.
+// case of A-Z is ignored. Only names of regular files are reported (a link: of what it leads
+// to); folders, "." and ".." among them, never are.
 #pragma once
 
 constexpr int kPlatformNameSize = 260;

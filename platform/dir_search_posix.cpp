@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 // Windows wildcard rules, as its directory search applies them to the name part of a pattern:
 //   '?'  matches one character other than a dot. Where the name has a dot, or has ended, a '?'
@@ -74,12 +75,23 @@ static bool IsDotEntry(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Only regular files can be frames: a folder named like one (a copy or render tool may leave
+// one) is passed over. A link counts as what it leads to; a type the folder does not record is
+// asked of the file itself.
+static bool IsRegularFile(DIR* folder, const dirent* entry) {
+  if (entry->d_type == DT_REG) return true;
+  if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) return false;
+  struct stat status;
+  return fstatat(dirfd(folder), entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode);
+}
+
 bool PlatformFindNext(PlatformSearch search, char* name) {
   while (const dirent* entry = readdir(search->folder)) {
     const size_t length = std::strlen(entry->d_name);
     // A name that cannot be handed over whole is no use to the caller: pass it over.
     if (IsDotEntry(entry->d_name) || length >= size_t(kPlatformNameSize)) continue;
     if (!MatchName(search->pattern, search->live, entry->d_name)) continue;
+    if (!IsRegularFile(search->folder, entry)) continue;
     std::memcpy(name, entry->d_name, length + 1);
     return true;
   }

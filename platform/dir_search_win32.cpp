@@ -12,15 +12,16 @@ static HANDLE FindHandle(PlatformSearch search) {
   return reinterpret_cast<HANDLE>(search);
 }
 
-// The system reports "." and ".." like any other entry when the pattern matches them ("*", "??").
-static bool IsDotEntry(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+// Only files can be frames: folders, "." and ".." among them (the system reports those like any
+// other entry when the pattern matches them: "*", "??"), are passed over.
+static bool IsFolder(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 static bool FindNextEntry(HANDLE find, WIN32_FIND_DATAA& entry) {
   do {
     if (!FindNextFileA(find, &entry)) return false;
-  } while (IsDotEntry(entry.cFileName));
+  } while (IsFolder(entry));
   return true;
 }
 
@@ -32,7 +33,7 @@ PlatformSearch PlatformFindFirst(const char* pattern, char* name) {
   WIN32_FIND_DATAA entry;
   const HANDLE find = FindFirstFileA(pattern, &entry);
   if (find == INVALID_HANDLE_VALUE) return nullptr;
-  if (IsDotEntry(entry.cFileName) && !FindNextEntry(find, entry)) {
+  if (IsFolder(entry) && !FindNextEntry(find, entry)) {
     FindClose(find);
     return nullptr;
   }

@@ -1,5 +1,6 @@
 // The one way the core speaks to the user: a modal box captioned "Error" with an OK button
-// (a line on stderr where there is no window system).
+// (lines on stderr where there is no window system).
 #pragma once
 
-void PlatformShowError(const char* message);
+// The message, then, when the reason is not empty, a blank line and the reason.
+void PlatformShowError(const char* message, const char* reason);

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
-void PlatformShowError(const char* message) {
+// The reason has a line of its own: no blank one between, as a tool's errors read.
+void PlatformShowError(const char* message, const char* reason) {
   std::fprintf(stderr, "Error: %s\n", message);
+  if (reason[0] != '\0') std::fprintf(stderr, "%s\n", reason);
 }

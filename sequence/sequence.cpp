@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/frame_buffer.h"
+#include "core/reasons.h"
 #include "core/viewer_state.h"
 #include "formats/dpx_reader.h"
 #include "formats/mov_atoms.h"
@@ -150,6 +151,7 @@ const char* FrameListEntry(int32_t k) {
 }
 
 int32_t ScanSequence() {
+  ClearReason();
   Viewer.Kind = Unknown;
   Viewer.LongestName = 0;
   Viewer.FrameCount = 0;
@@ -167,7 +169,7 @@ int32_t ScanSequence() {
   // First pass: count and measure, so the list is one block of exactly the right size.
   char name[kPlatformNameSize];
   PlatformSearch search = PlatformFindFirst(pattern, name);
-  if (search == nullptr) return -1;
+  if (search == nullptr) return SetReason(kReasonNoSuchFile, Viewer.Path), -1;
   int32_t counted = 0;
   int32_t longest = 0;
   do {
@@ -177,18 +179,18 @@ int32_t ScanSequence() {
     ++counted;
   } while (counted < kMaxListedFiles && PlatformFindNext(search, name));
   PlatformFindClose(search);
-  if (counted == 0) return -1;
+  if (counted == 0) return SetReason(kReasonNoSuchFile, Viewer.Path), -1;
 
   PlatformFree(Viewer.FrameList);
   Viewer.FrameList = static_cast<char*>(PlatformAllocZeroed(size_t(counted) * size_t(longest + 1)));
   Viewer.CurrentFrame = 0;
-  if (Viewer.FrameList == nullptr) return -1;
+  if (Viewer.FrameList == nullptr) return SetReason(kReasonListTooLarge, Viewer.Path, counted), -1;
   Viewer.LongestName = longest;
 
   // Second pass: the folder may have changed since the first. Only what the block was sized for
   // is kept: no more entries than counted, no name longer than the stride.
   search = PlatformFindFirst(pattern, name);
-  if (search == nullptr) return -1;
+  if (search == nullptr) return SetReason(kReasonNoSuchFile, Viewer.Path), -1;
   int32_t stored = 0;
   do {
     const size_t length = std::strlen(name);
@@ -198,7 +200,7 @@ int32_t ScanSequence() {
   } while (stored < counted && PlatformFindNext(search, name));
   PlatformFindClose(search);
   Viewer.FrameCount = stored;
-  if (stored == 0) return -1;
+  if (stored == 0) return SetReason(kReasonNoSuchFile, Viewer.Path), -1;
 
   std::qsort(Viewer.FrameList, size_t(stored), size_t(Stride()), CompareEntries);
   for (int32_t k = 0; k < stored; ++k) {
@@ -221,12 +223,24 @@ int32_t ScanSequence() {
 }
 
 int32_t LoadFrame() {
+  // A movie without frames: the movie scan said why, and that stands.
+  if (Viewer.Kind == Mov && Viewer.FrameCount <= 0) {
+    if (Viewer.Reason[0] == '\0') SetReason(kReasonMovNoFrames, Viewer.Path);
+    return -1;
+  }
+  ClearReason();
   const int32_t entry = Viewer.Kind == Mov ? 0 : Viewer.CurrentFrame;
-  if (entry < 0 || entry >= Viewer.FrameCount || Viewer.FrameList == nullptr) return -1;
+  if (entry < 0 || entry >= Viewer.FrameCount || Viewer.FrameList == nullptr) {
+    SetReason(kReasonNotInSequence, Viewer.Path, int(entry), int(Viewer.FrameCount));
+    return -1;
+  }
   const char* const name = FrameListEntry(entry);
   const size_t length = std::strlen(name);
   // The folder part and the listed name must fit the path buffer together.
-  if (size_t(Viewer.NamePart) + length + 1 > size_t(kPathBufferSize)) return -1;
+  if (size_t(Viewer.NamePart) + length + 1 > size_t(kPathBufferSize)) {
+    SetReason(kReasonNameTooLong, name);
+    return -1;
+  }
   std::memcpy(Viewer.Path + Viewer.NamePart, name, length + 1);
   switch (Viewer.Kind) {
     case Dpx:
@@ -236,6 +250,7 @@ int32_t LoadFrame() {
     case Mov:
       return ReadMovFrame();
     default:
+      SetReason(kReasonUnknownExtension, Viewer.Path);
       return -1;
   }
 }
@@ -244,7 +259,10 @@ bool TakeOpenPath(const char* text) {
   if (*text == '"') ++text;
   size_t length = 0;
   while (text[length] != '\0' && text[length] != '"') ++length;
-  if (length >= sizeof Viewer.Path) return false;
+  if (length >= sizeof Viewer.Path) {
+    SetReason(kReasonPathTooLong, text);
+    return false;
+  }
   std::memcpy(Viewer.Path, text, length);
   Viewer.Path[length] = '\0';
   return true;
@@ -287,7 +305,7 @@ bool OpenPath(const char* text) {
 }
 
 void FailOpen(const char* message) {
-  PlatformShowError(message);
+  PlatformShowError(message, Viewer.Reason);
   ClearFrameBuffer();  // the picture belonged to the sequence that is no longer open
   Viewer.FrameCount = 0;
   Viewer.PlaybackStep = 0;

@@ -33,7 +33,8 @@ bool OpenSequence();
 // opened. True when the bitmap was rebuilt.
 bool OpenPath(const char* text);
 
-// Tells the user an open failed and leaves the sequence empty, playback stopped.
+// Tells the user an open failed, and why when the reason says, and leaves the sequence empty,
+// playback stopped.
 void FailOpen(const char* message);
 
 // Entry k of the FrameList (no bounds check beyond the caller's).

@@ -14,6 +14,7 @@ constexpr uint32_t kGreyCode = 512;  // what every sample of a well-formed file 
 constexpr uint64_t kFolder = UINT64_MAX;
 const char* const kOk = "";
 const char* const kInvalid = kInvalidImageMessage;
+const char* const kCantOpen = kCantOpenMessage;
 
 // What the user sees: the previous picture (every byte the mark), the grey of the file, black,
 // the file's top rows above black (a file cut short), or any other decode of its bytes.
@@ -111,8 +112,8 @@ std::vector<HostileCase> HostileCases() {
       {Dpx(GreyDpx(33, 8)), 64, 8, 0, kOk, kShown, 33, 8},      // a new width alone
       {Dpx(GreyDpx(33, 17)), 64, 8, 3, kOk, kShown, 33, 17},    // odd sizes at 1/8
       {Dpx(GreyDpx(7, 5)), 64, 8, 3, kOk, kEmpty, 7, 5},        // smaller than one shown pixel
-      {{{"shot_0001.dpx", {}, kFolder}}, 64, 8, 0, kInvalid, kBlack, 64, 8},  // a folder named
-                                                                              // like a frame
+      {{{"shot_0001.dpx", {}, kFolder}}, 64, 8, 0, kCantOpen, kBlack, 64, 8},  // a folder is
+                                                                               // no frame
       // Planar 4K frames at 1/8: the 64 grey rows are the top 8 of the bitmap, the hole black.
       {Planes(plane, plane, plane), 3840, 8, 3, kOk, kPartly, 3840, 2160},  // a new height alone
       {Planes(plane - 1, plane - 1, plane - 1), 3840, 2160, 3, kOk, kPartly, 3840, 2160},

@@ -38,12 +38,15 @@ std::string Listed() {
   return all;
 }
 
-// "a" writes the empty file a, "-a" removes it, "-" removes the whole folder.
+// "a" writes the empty file a, "a/" makes the folder a, "-a" removes it, "-" removes the whole
+// folder.
 void Change(const TestDir& dir, const std::string& names) {
   std::istringstream in(names);
   for (std::string name; in >> name;) {
     if (name[0] == '-') std::filesystem::remove_all(dir / name.substr(1));
-    if (name[0] != '-') dir.Write(name, {});
+    if (name.back() == '/')
+      std::filesystem::create_directory(dir / name.substr(0, name.size() - 1));
+    if (name[0] != '-' && name.back() != '/') dir.Write(name, {});
   }
 }
 
@@ -123,6 +126,13 @@ TEST(Sequence, FolderGivesTheListAndTheOpenedFrame) {
        "*s_1.dpx"},  // what "*" matches beside the frames
       {"p.2.4K.r p.10.4K.r p.1.8K.r p.1.4K.g", "p.10.4K.r", "", 0, "p.2.4K.r *p.10.4K.r"},
       {"clip0005_8K.G clip0006_8K.G", "clip0005_8K.G", "", 0, "*clip0005_8K.G"},  // no number
+      // Folders named like frames, as copy and render tools leave them, are no frames: inside
+      // the sequence, at either end of it, or the one opened.
+      {"s_1.dpx s_2.dpx/ s_3.dpx", "s_3.dpx", "", 0, "s_1.dpx *s_3.dpx"},
+      {"s_0.dpx/ s_1.dpx s_2.dpx s_3.dpx/", "s_1.dpx", "", 0, "*s_1.dpx s_2.dpx"},
+      {"s_1.dpx/ s_2.dpx", "s_1.dpx", "", 0, "*s_2.dpx"},
+      {"s_1.dpx/", "s_1.dpx", "", -1, ""},
+      {"c.1.4K.r c.2.4K.r/ c.3.4K.r", "c.3.4K.r", "", 0, "c.1.4K.r *c.3.4K.r"},
   };
   for (const auto& c : cases) {
     const TestDir dir;
@@ -164,11 +174,19 @@ TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
   ASSERT_EQ(ScanSequence(), 0);
   EXPECT_EQ(" " + Listed(), model);
   const int32_t at = int32_t(std::find(names.begin(), names.end(), fit) - names.begin());
-  for (const int32_t index : {at, at + 1, -1, int32_t(names.size())}) {
+  const std::string count = "; its frame count is " + std::to_string(names.size());
+  const std::pair<int32_t, std::string> loads[] = {
+      {at, "0 bytes, too short for a DPX header"},  // an empty file
+      {at + 1, "the folder and the name are longer than 259 characters together"},
+      {-1, "no frame -1 in the sequence" + count},
+      {int32_t(names.size()),
+       "no frame " + std::to_string(names.size()) + " in the sequence" + count}};
+  for (const auto& [index, why] : loads) {
     const std::string before = Viewer.Path;
     Viewer.CurrentFrame = index;
-    EXPECT_EQ(LoadFrame(), -1);  // an empty file
+    EXPECT_EQ(LoadFrame(), -1);
     EXPECT_EQ(Viewer.Path, index == at ? dir / fit : before) << index;
+    EXPECT_EQ(Viewer.Reason + Viewer.ReasonFact, why);
   }
 }
 
@@ -183,7 +201,7 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
   const struct {
     int32_t w, h, shift;
     std::string opened;
-    const char* outcome;
+    std::string outcome;
   } cases[] = {
       {8, 4, 0, "f_1.dpx", "1 8x4 shown"},            // the size shown before
       {16, 2, 0, "f_1.dpx", "1 16x2 rebuilt shown"},  // another size
@@ -191,11 +209,19 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
       {9, 4, 1, "f_1.dpx", "1 4x2 shown"},            // only the width another
       {8, 5, 1, "f_1.dpx", "1 4x2 shown"},            // only the height another
       {2, 2, 2, "f_1.dpx", "1 0x0 rebuilt"},          // reduced to nothing
-      {7681, 1, 0, "f_1.dpx", "Error: Invalid image file!\n0 8x4"},        // wider than shown
-      {-1, 0, 0, "f_1.dpx", "Error: Invalid image file!\n0 8x4"},          // no frame in it
-      {8, 4, 0, "f_1.mp4", "Error: Invalid image file!\n0 8x4"},           // no reader for the kind
-      {8, 4, 0, "g_1.dpx", "Error: Can't open file!\n0 8x4"},              // nothing matches
-      {8, 4, 0, std::string(260, 'f'), "Error: Can't open file!\n0 8x4"},  // too long a path
+      // Refused: the message, then the reason on a line of its own.
+      {7681, 1, 0, "f_1.dpx",
+       "Error: Invalid image file!\nf_1.dpx: the header says 7681 x 1, larger than 7680 x 4320\n0 "
+       "8x4"},
+      {-1, 0, 0, "f_1.dpx",
+       "Error: Invalid image file!\nf_1.dpx: 0 bytes, too short for a DPX header\n0 8x4"},
+      {8, 4, 0, "f_1.mp4",
+       "Error: Invalid image file!\nf_1.mp4: not a kind of file the viewer reads; it reads .dpx, "
+       ".mov and .r .g .b planes\n0 8x4"},
+      {8, 4, 0, "g_1.dpx", "Error: Can't open file!\ng_1.dpx: no such file\n0 8x4"},
+      {8, 4, 0, std::string(260, 'f'),
+       "Error: Can't open file!\n" + std::string(260, 'f') +
+           ": the path is longer than 259 characters\n0 8x4"},
   };
   for (const auto& c : cases) {
     const TestDir dir;

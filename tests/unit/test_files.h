@@ -83,12 +83,13 @@ inline void Prepare(int32_t w, int32_t h, int32_t s, int32_t hdrToSdr = 0, int32
   FillBitmap(kMark);
 }
 
-// The shell's open; returns the message the error box showed, "" when it stayed shut.
+// The shell's open; returns the message the error box showed, "" when it stayed shut. Why it
+// said so is Viewer.Reason.
 inline std::string Open(const std::string& path) {
   testing::internal::CaptureStderr();
   OpenPath(path.c_str());
-  const std::string said = testing::internal::GetCapturedStderr();  // "Error: <message>\n"
-  return said.size() < 8 ? said : said.substr(7, said.size() - 8);
+  const std::string said = testing::internal::GetCapturedStderr();  // "Error: <message>\n..."
+  return said.size() < 8 ? said : said.substr(7, said.find('\n') - 7);
 }
 
 // Every bit pattern turns up, junk bits the readers must ignore included.

@@ -11,9 +11,11 @@
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
 #include "formats/row_walk.h"
+#include "platform/error_box.h"
 #include "platform/workers.h"
 #include "sequence/sequence.h"
 #include "tools/frame/image_writer.h"
+#include "zelkora_version.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage: zelkora-frame [--size 1|2|4|8] [--bt709] [--hdr-to-sdr] [--frame N] [--list]\n"
     "                     INPUT [OUTPUT]\n"
+    "       zelkora-frame --version\n"
     "\n"
     "Opens INPUT as the viewer does (its whole sequence is found in its folder) and writes\n"
     "the picture the viewer would show to OUTPUT, a .ppm (binary P6) or .png file.\n"
@@ -35,9 +38,10 @@ const char kUsage[] =
     "  --list        print the frame count, then the sequence's file names in playback\n"
     "                order, one a line; OUTPUT may then be left out\n"
     "\n"
-    "On failure the viewer's own message goes to stderr and the exit code is 1;\n"
-    "a usage error exits with 2. A frame whose file ends early is written with the\n"
-    "missing rows black, as the viewer shows it, and a warning on stderr.\n";
+    "On failure the viewer's own message, then the reason, goes to stderr and the\n"
+    "exit code is 1; a usage error exits with 2. A frame whose file ends early is\n"
+    "written with the missing rows black, as the viewer shows it, and a warning on\n"
+    "stderr. --version prints the version.\n";
 
 struct Options {
   int32_t ScaleShift = kDefaultScaleShift;
@@ -56,8 +60,9 @@ int Usage(const char* problem) {
   return kExitUsage;
 }
 
+// As the viewer's box says it: the message, then why.
 int Fail(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
+  PlatformShowError(message, Viewer.Reason);
   return kExitFailed;
 }
 
@@ -76,13 +81,17 @@ bool ParseCount(const char* text, int32_t& value) {
   return true;
 }
 
-// Returns 0 when the arguments make sense, -1 after printing the help, else the usage exit code.
+// Returns 0 when the arguments make sense, -1 after printing the help or the version, else the
+// usage exit code.
 int ParseArguments(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return -1;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      std::puts("zelkora-frame " ZELKORA_VERSION);
       return -1;
     } else if (std::strcmp(arg, "--size") == 0 && hasValue) {
       const char* d = argv[++i];
@@ -120,10 +129,6 @@ int ParseArguments(int argc, char** argv, Options& options) {
   if (options.Output == nullptr && !options.List) return Usage("no OUTPUT");
   if (options.Output != nullptr && ImageFormatOf(options.Output) == ImageFormat::Unknown) {
     return Usage("OUTPUT must end in .ppm or .png");
-  }
-  if (options.Output != nullptr && ImageFormatOf(options.Output) == ImageFormat::Png &&
-      !PngSupported()) {
-    return Usage(".png is unsupported in this build; write .ppm");
   }
   return 0;
 }

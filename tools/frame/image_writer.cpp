@@ -1,13 +1,11 @@
 #include "tools/frame/image_writer.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
-
-#ifdef ZELKORA_HAVE_PNG
-#include <png.h>
-#endif
 
 namespace {
 
@@ -57,51 +55,127 @@ int32_t WritePpm(const char* path, const BitmapView& bitmap) {
   return ok ? 0 : -1;
 }
 
-#ifdef ZELKORA_HAVE_PNG
+// PNG: signature, IHDR, the pixels as one zlib stream split over IDAT chunks, IEND. The stream
+// holds stored (uncompressed) deflate blocks: the export is for comparing pixels, not for size,
+// and needs no library, so the Linux and the Windows tool write the same bytes.
+//
+//   chunk        length (4, big-endian), type (4), data, CRC-32 of type and data (4)
+//   IHDR         width, height (4 each), bit depth 8, colour type 2 (RGB), 0, 0, 0 (no interlace)
+//   zlib stream  0x78 0x01, deflate blocks, Adler-32 of the raw bytes (4, big-endian)
+//   stored block final flag (1 byte: 1 last, 0 not), length n and its complement (2 each,
+//                little-endian), n raw bytes; up to 65535 of them
+//   raw bytes    each row: filter type 0 (none), then R, G, B of every pixel
 
-bool PngSupported() {
-  return true;
+namespace {
+
+constexpr size_t kStoredBlockBytes = 65535;
+
+uint32_t Crc32(uint32_t crc, const uint8_t* bytes, size_t n) {
+  // The table of the reflected polynomial 0xEDB88320, made once.
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
 }
 
+void PutBig32(uint8_t* at, uint32_t v) {
+  at[0] = uint8_t(v >> 24), at[1] = uint8_t(v >> 16), at[2] = uint8_t(v >> 8), at[3] = uint8_t(v);
+}
+
+class PngOut {
+ public:
+  explicit PngOut(std::FILE* out) : out_(out) {}
+
+  void Chunk(const char* type, const uint8_t* data, size_t n) {
+    uint8_t head[8];
+    PutBig32(head, uint32_t(n));
+    std::memcpy(head + 4, type, 4);
+    uint8_t crc[4];
+    PutBig32(crc, Crc32(Crc32(0, head + 4, 4), data, n));
+    Write(head, 8);
+    Write(data, n);
+    Write(crc, 4);
+  }
+
+  // Raw bytes into the stream; a full block goes out as one IDAT chunk.
+  void Raw(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      // Adler-32, its sums kept below the modulus a byte at a time.
+      a_ += bytes[i];
+      if (a_ >= 65521) a_ -= 65521;
+      b_ += a_;
+      if (b_ >= 65521) b_ -= 65521;
+    }
+    while (n > 0) {
+      const size_t take = std::min(n, kStoredBlockBytes - used_);
+      std::memcpy(block_.data() + 5 + used_, bytes, take);
+      used_ += take, bytes += take, n -= take;
+      if (used_ == kStoredBlockBytes) Block(false);
+    }
+  }
+
+  void Finish() {
+    Block(true);
+    uint8_t adler[4];
+    PutBig32(adler, b_ << 16 | a_);
+    Chunk("IDAT", adler, 4);
+    Chunk("IEND", nullptr, 0);
+  }
+
+  bool ok() const { return ok_; }
+
+ private:
+  void Block(bool last) {
+    block_[0] = last ? 1 : 0;
+    block_[1] = uint8_t(used_), block_[2] = uint8_t(used_ >> 8);
+    block_[3] = uint8_t(~used_), block_[4] = uint8_t(~used_ >> 8);
+    Chunk("IDAT", block_.data(), 5 + used_);
+    used_ = 0;
+  }
+  void Write(const uint8_t* data, size_t n) {
+    if (n != 0 && std::fwrite(data, 1, n, out_) != n) ok_ = false;
+  }
+
+  std::FILE* out_;
+  std::vector<uint8_t> block_ = std::vector<uint8_t>(5 + kStoredBlockBytes);
+  size_t used_ = 0;
+  uint32_t a_ = 1, b_ = 0;
+  bool ok_ = true;
+};
+
+}  // namespace
+
 int32_t WritePng(const char* path, const BitmapView& bitmap) {
-  // libpng refuses a 0 x 0 image; an empty frame has nothing to export anyway.
+  // A PNG has no 0 x 0 image; an empty frame has nothing to export anyway.
   if (bitmap.Width <= 0 || bitmap.Height <= 0) return -1;
   std::FILE* out = std::fopen(path, "wb");
   if (out == nullptr) return -1;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  std::vector<uint8_t> row(size_t(bitmap.Width) * 3);
-  bool ok = png != nullptr && info != nullptr;
-  // libpng reports its errors by longjmp; nothing with a destructor is created below this.
-  if (ok && setjmp(png_jmpbuf(png)) != 0) ok = false;
-  if (ok) {
-    png_init_io(png, out);
-    // The export is for comparing pixels, not for size: the fastest compression keeps an 8K
-    // frame from taking seconds.
-    png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, png_uint_32(bitmap.Width), png_uint_32(bitmap.Height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int32_t y = 0; y < bitmap.Height; ++y) {
-      CopyRowAsRgb(bitmap, y, row.data());
-      png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  PngOut png(out);
+  if (std::fwrite(kSignature, 1, 8, out) != 8) return std::fclose(out), -1;
+  uint8_t header[13] = {};
+  PutBig32(header, uint32_t(bitmap.Width));
+  PutBig32(header + 4, uint32_t(bitmap.Height));
+  header[8] = 8;  // bits a sample
+  header[9] = 2;  // RGB
+  png.Chunk("IHDR", header, sizeof header);
+  static const uint8_t kZlibHeader[2] = {0x78, 0x01};  // deflate, 32K window, no dictionary
+  png.Chunk("IDAT", kZlibHeader, 2);
+  std::vector<uint8_t> row(1 + size_t(bitmap.Width) * 3);  // filter type 0, then the pixels
+  for (int32_t y = 0; y < bitmap.Height; ++y) {
+    CopyRowAsRgb(bitmap, y, row.data() + 1);
+    png.Raw(row.data(), row.size());
   }
-  png_destroy_write_struct(&png, &info);
-  if (std::fclose(out) != 0) ok = false;
-  return ok ? 0 : -1;
+  png.Finish();
+  // A full disk often shows only when the last buffer is flushed.
+  const bool closed = std::fclose(out) == 0;
+  return png.ok() && closed ? 0 : -1;
 }
-
-#else
-
-bool PngSupported() {
-  return false;
-}
-
-int32_t WritePng(const char*, const BitmapView&) {
-  return -1;
-}
-
-#endif

@@ -19,7 +19,6 @@ ImageFormat ImageFormatOf(const char* path);
 // Binary P6, maximum value 255. 0 on success, -1 when the file cannot be written.
 int32_t WritePpm(const char* path, const BitmapView& bitmap);
 
-// 8-bit RGB PNG. 0 on success, -1 when the file cannot be written or this build has no PNG
-// support (see PngSupported).
+// 8-bit RGB PNG, uncompressed, the same bytes on every platform. 0 on success, -1 when the
+// file cannot be written or the bitmap is empty.
 int32_t WritePng(const char* path, const BitmapView& bitmap);
-bool PngSupported();

@@ -33,11 +33,17 @@ LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return answered ? LRESULT(result) : -1;
 }
 
-// WM_GETTEXT is carried between processes, its buffer included.
+// WM_GETTEXT is carried between processes, its buffer included. A line break of a box's text
+// comes out as the two characters \n, so that one fact stays one line.
 std::string Text(HWND hwnd) {
   char text[1024] = "";
   Send(hwnd, WM_GETTEXT, sizeof text, LPARAM(text));
-  return text;
+  std::string line;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '\n') line += "\\n";
+    if (*c != '\n' && *c != '\r') line += *c;
+  }
+  return line;
 }
 
 int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
