@@ -302,7 +302,7 @@ def bad_files():
     """A YCbCr DPX on the command line: "Invalid image file!" and why in a box captioned "Error",
     then the empty viewer with its name. A frame dropped then opens; a dropped path to nothing
     says "Can't open file!", after which the picture is black and there is nothing to play. A
-    ProRes movie dropped says why it is not shown.
+    ProRes movie dropped says why it is not shown."""
     folder = os.path.join(WORK, "bad")
     os.makedirs(folder)
     with open(os.path.join(folder, "bad_0001.dpx"), "wb") as out:

@@ -51,7 +51,7 @@ def main():
         ([frame, "--size", "1", short, out], 0, re.escape(warning.format(missing(1), H))),
         ([frame, "--size", "4", short, out], 0, re.escape(warning.format(missing(4), H // 4))),
         ([frame, "--size", "1", whole, out], 0, None),  # whole: no warning
-        ([frame, "--frame", "2", short, out], 1, r"--frame 2 is out of range: frames 0 to 1"),
+        ([frame, "--frame", "2", short, out], 1, r"Error: --frame 2 is out of range: frames 0 to 1"),
         ([frame, "--bogus", short, out], 2, r"zelkora-frame: unknown option --bogus"),
         ([frame, short, out, "--frame"], 2, r"zelkora-frame: --frame needs a value"),
         ([pattern, "--format", "planar", args.work, "p"], 0,
