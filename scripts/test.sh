@@ -32,6 +32,7 @@ wine_unit_tests() {
 
 suite "unit tests, native" ctest --test-dir "$NATIVE_DIR" --output-on-failure
 suite "unit tests, win32 under Wine" wine_unit_tests
+suite "zelkora.exe read without running it" "$PYTHON" tests/pe/exe_test.py
 for script in tests/interop/*_interop.py; do
   [ -e "$script" ] || continue
   suite "interop: $(basename "$script" .py)" "$PYTHON" "$script"
