@@ -12,6 +12,7 @@ cannot pass for a black picture. The Wine prefix build/e2e-wine is made anew for
 and test files go to build/e2e-work.
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -148,6 +149,8 @@ class Viewer:
         boxes = [line[4:].split("|") for line in lines if line.startswith("box=")]
         return {"client": tuple(int(n) for n in seen["client"].split()), "bar": int(seen["bar"]),
                 "texts": tuple(seen.get(f"text{i}") for i in range(3)),
+                "parts": [tuple(map(int, seen.get(f"part{i}", "0 0 0 0").split()))
+                          for i in range(3)],
                 "boxes": [(box[0], sorted(box[1:])) for box in boxes]}
 
     def wait(self, condition, what):
@@ -403,9 +406,86 @@ def movie_with_sound_and_timecode():
     viewer.ends("alt+F4")
 
 
+@contextlib.contextmanager
+def display_at(dpi):
+    """A Wine prefix of its own whose display is at dpi: a copy of the run's prefix with the
+    LogPixels value that Wine reads at each start (96 is the run's prefix itself)."""
+    if dpi == 96:
+        yield
+        return
+    path = f"{PREFIX}-{dpi}"
+    shutil.rmtree(path, ignore_errors=True)
+    shutil.copytree(PREFIX, path, symlinks=True, copy_function=os.link)
+    for name in ("system.reg", "user.reg", "userdef.reg"):  # the registry is written, not linked
+        os.unlink(os.path.join(path, name))
+        shutil.copy(os.path.join(PREFIX, name), os.path.join(path, name))
+    with open(os.path.join(path, "user.reg"), "r+") as registry:
+        text = re.sub(r"(\n\[Control Panel\\\\Desktop\][^\n]*\n)",
+                      rf'\1"LogPixels"=dword:{dpi:08x}\n', registry.read())
+        registry.seek(0)
+        registry.write(text)
+    ENV["WINEPREFIX"] = path
+    try:
+        wine("wineserver", "-p")
+        yield
+    finally:
+        wine("wineserver", "-k")
+        ENV["WINEPREFIX"] = PREFIX
+
+
+def status_ink(seen):
+    """For each status part: (left, right) of its rectangle and (left, right, height) of the
+    dark pixels of its text in a screenshot, None for a part without text."""
+    x, y, width, height = seen["client"]
+    top = y + height - seen["bar"]
+    _, _, shot = pixels(run("import", "-window", "root", "-crop", f"{width}x{seen['bar']}+{x}+{top}",
+                            "+repage", "-depth", "8", "ppm:-"))
+    found = []
+    for left, part_top, right, bottom in seen["parts"]:
+        dark = [(column, row) for row in range(max(part_top, 0), min(bottom, seen["bar"]))
+                for column in range(max(left, 0), min(right, width))
+                if max(shot[3 * (row * width + column):3 * (row * width + column) + 3]) < 100]
+        columns, rows = [c for c, _ in dark], [r for _, r in dark]
+        found.append(((left, right), dark and (min(columns), max(columns),
+                                               max(rows) - min(rows) + 1)))
+    return found
+
+
+def scaled_display_dpi():
+    """At 100, 150 and 200 % display scaling: a 4K frame at 1/4 fills the client area above the
+    status bar exactly, 1:1; the status parts' edges and font grow with the scaling and each
+    text lies wholly inside its part. A 1920x1080 movie dropped and shown at 1/8 (240 pixels
+    wide, narrower than the menu bar, which wraps) still shows every row above the bar."""
+    shot = os.path.join(SHOTS, "shot_0001.dpx")
+    baseline = None
+    for dpi in (96, 144, 192):
+        with display_at(dpi):
+            viewer = Viewer(windows_path(shot))
+            seen = viewer.wait_texts("shot_0001.dpx", "Frame: 0/2", "Step: 0")
+            viewer.wait_picture(frame(shot))
+            ink = status_ink(viewer.look())
+            width = seen["client"][2]
+            edges = [right for (_, right), _ in ink[:2]]
+            want = [width - (250 * dpi + 48) // 96, width - (110 * dpi + 48) // 96]
+            check(edges == want, f"{dpi} DPI: status part edges {edges}, not {want}")
+            for part, ((left, right), text) in enumerate(ink):
+                check(text and left < text[0] and text[1] < right - 1,
+                      f"{dpi} DPI: status text {part} {text} not inside its part {left}..{right}")
+            baseline = baseline or ink
+            for (_, text), (_, base) in zip(ink, baseline):
+                scale = (text[1] - text[0]) / (base[1] - base[0]), text[2] / base[2]
+                check(all(abs(ratio - dpi / 96) < 0.25 * dpi / 96 for ratio in scale),
+                      f"{dpi} DPI: the status text is {scale} times the size at 96 DPI")
+            viewer.drop(MOVIE)
+            viewer.wait_texts("take_01.mov", "Frame: 0/3", "Step: 0")
+            viewer.press("alt+s e")
+            viewer.wait_picture(frame(MOVIE, "--size", "8"))
+            viewer.ends("q")
+
+
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
             two_sizes_and_a_drop, plates_8k_original_size_play_and_quit, real_dpx_past_9999,
-            movie_with_sound_and_timecode]
+            movie_with_sound_and_timecode, scaled_display_dpi]
 
 
 # --- running ---
@@ -417,6 +497,7 @@ def fresh_prefix():
         wine("wineserver", "-k")
         shutil.rmtree(PREFIX)
     wine("wineboot", "-i", timeout=600)
+    wine("wineserver", "-w")  # the registry written out, for display_at to copy
     wine("wineserver", "-p")  # one server for the run: the viewer and each probe meet in it
 
 

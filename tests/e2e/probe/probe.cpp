@@ -2,7 +2,8 @@
 // under the viewer's Wine server and prints one fact a line.
 //
 //   zelkora-probe look [BLOCK]        the client area (screen x, y, width, height), the status
-//                                     bar's height and texts, and each message box of the viewer
+//                                     bar's height, texts and part rectangles (client left, top,
+//                                     right, bottom), and each message box of the viewer
 //   zelkora-probe drop BLOCK PATH...  drops the files on the viewer, as from a file manager
 //
 // BLOCK is the address of a block in the viewer's memory that a look without one made and
@@ -22,7 +23,7 @@ namespace {
 
 constexpr DWORD kReplyTimeoutMs = 5000;
 // The status bar copies a text into the first half of the block; a drop's list goes into the
-// second half.
+// second half; a part's rectangle after both.
 constexpr SIZE_T kHalf = 4096;
 
 // A hung viewer fails the test instead of hanging it: -1 when no reply came in time.
@@ -46,8 +47,8 @@ int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
     // a thread busy decoding would serve it from inside a signal. So the block is made once,
     // right after the viewer answered a message, while it waits for the next.
     if (Send(hwnd, WM_NULL, 0, 0) == -1) return 0;
-    block = static_cast<char*>(
-        VirtualAllocEx(viewer, nullptr, 2 * kHalf, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    block = static_cast<char*>(VirtualAllocEx(viewer, nullptr, 2 * kHalf + sizeof(RECT),
+                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (block == nullptr) return 0;
     std::printf("block=%p\n", static_cast<void*>(block));
   }
@@ -70,6 +71,12 @@ int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
         ReadProcessMemory(viewer, block, text, LOWORD(copied), &got)) {
       text[got] = '\0';
       std::printf("text%d=%s\n", part, text);
+    }
+    RECT partRect = {};
+    if (Send(bar, SB_GETRECT, WPARAM(part), LPARAM(block + 2 * kHalf)) > 0 &&
+        ReadProcessMemory(viewer, block + 2 * kHalf, &partRect, sizeof partRect, &got)) {
+      std::printf("part%d=%ld %ld %ld %ld\n", part, partRect.left, partRect.top, partRect.right,
+                  partRect.bottom);
     }
   }
   // Message boxes and dialogs, with the texts of their children.
