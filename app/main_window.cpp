@@ -93,6 +93,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
       OnDpiChanged(hwnd, wParam, reinterpret_cast<const RECT*>(lParam));
       break;
     case WM_DESTROY:
+      StopPlaybackTimer(hwnd);
       PostQuitMessage(0);
       break;
     case WM_COMMAND:

@@ -59,6 +59,10 @@ void OnKeyDown(HWND hwnd, WPARAM virtualKey);
 // One playback tick: the next frame, loaded and painted.
 void OnTimer(HWND hwnd);
 
+// Stops the playback timer and gives back the fine timer resolution it held. Every way that
+// stops playback goes through here: keys, quitting, closing the window.
+void StopPlaybackTimer(HWND hwnd);
+
 // Brings the bitmap and the window to the current source size and ScaleShift, stops stepping
 // (a running timer goes on reloading the same frame), loads the frame and repaints.
 void RefitDisplay(HWND hwnd);

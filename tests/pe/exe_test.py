@@ -138,6 +138,8 @@ def main():
 
     imports = pe.imports()
     check(set(imports) <= SYSTEM_DLLS, f"imports beyond Windows' own: {set(imports) - SYSTEM_DLLS}")
+    check({b"timeBeginPeriod", b"timeEndPeriod"} <= set(imports.get("winmm.dll", [])),
+          "no 1 ms timer resolution asked for while playing")
     late = {name for names in imports.values() for name in names} & WINDOWS_10_ONLY
     check(not late, f"imports only Windows 10 has, so Windows 7 would not start it: {late}")
 
