@@ -66,7 +66,7 @@ def wine(*command, log=subprocess.DEVNULL, timeout=TIMEOUT):
 
 
 def probe(*args):
-    with open(os.path.join(WORK, "probe.out"), "w+", errors="replace") as out:
+    with open(os.path.join(WORK, "probe.out"), "w+", encoding="utf-8", errors="replace") as out:
         try:
             code = wine("wine", PROBE, *args, log=out)
         except subprocess.TimeoutExpired:
@@ -131,9 +131,10 @@ def start_making_files():
 class Viewer:
     """One run of zelkora.exe."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, env=None):
         self.log = open(os.path.join(WORK, "wine.log"), "ab")
-        self.process = subprocess.Popen(["wine", EXE, *args], env=ENV, stdin=subprocess.DEVNULL,
+        self.process = subprocess.Popen(["wine", EXE, *args], env=env or ENV,
+                                        stdin=subprocess.DEVNULL,
                                         stdout=self.log, stderr=subprocess.STDOUT)
         self.block = None  # the probe's block in the viewer's memory, made at the first look
         VIEWERS.append(self)
@@ -406,6 +407,37 @@ def movie_with_sound_and_timecode():
     viewer.ends("alt+F4")
 
 
+def names_of_any_script():
+    """A sequence in the folder Größe named ショット_0001.dpx ... opens from the command line and
+    by a drop, names its frame in the status bar and plays, in the default locale and in a
+    Japanese one (code page 932 but for the manifest's UTF-8). A name longer than the path
+    buffer in UTF-8, though not in characters, says "Can't open file!"."""
+    folder = os.path.join(WORK, "Größe")
+    os.makedirs(folder)
+    for number in (1, 2):
+        os.symlink(os.path.join(SHOTS, f"shot_000{number}.dpx"),
+                   os.path.join(folder, f"ショット_000{number}.dpx"))
+    long_name = os.path.join(folder, "ö" * 120 + "_0001.dpx")
+    os.symlink(os.path.join(SHOTS, "shot_0001.dpx"), long_name)
+    locales = os.path.join(WORK, "locale")
+    os.makedirs(locales)
+    run("localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(locales, "ja_JP.UTF-8"))
+    japanese = dict(ENV, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8", LOCPATH=locales)
+    for env in (ENV, japanese):
+        first, second = (os.path.join(folder, f"ショット_000{n}.dpx") for n in (1, 2))
+        viewer = Viewer(windows_path(second), env=env)
+        viewer.wait_texts("ショット_0002.dpx", "Frame: 1/2", "Step: 0")
+        viewer.wait_picture(frame(second))
+        viewer.drop(first)
+        viewer.wait_texts("ショット_0001.dpx", "Frame: 0/2", "Step: 0")
+        viewer.wait_picture(frame(first))
+        viewer.press("Right")
+        viewer.watch(2, {0, 1})
+        viewer.drop(long_name)
+        viewer.dismiss("Can't open file!")
+        viewer.ends("q")
+
+
 @contextlib.contextmanager
 def display_at(dpi):
     """A Wine prefix of its own whose display is at dpi: a copy of the run's prefix with the
@@ -485,7 +517,7 @@ def scaled_display_dpi():
 
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
             two_sizes_and_a_drop, plates_8k_original_size_play_and_quit, real_dpx_past_9999,
-            movie_with_sound_and_timecode, scaled_display_dpi]
+            movie_with_sound_and_timecode, names_of_any_script, scaled_display_dpi]
 
 
 # --- running ---

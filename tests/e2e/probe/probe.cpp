@@ -11,11 +11,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -94,17 +96,23 @@ int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
   return 0;
 }
 
-int Drop(HWND hwnd, HANDLE viewer, char* block, int count, char** paths) {
-  // The handle a drop brings is a DROPFILES header, then the names, each ended by a zero byte,
-  // and one more zero byte. The viewer reads it and hands it to DragFinish to be freed; Wine
-  // declines to free a block that is not of the heap, so the half can serve the next drop.
+int Drop(HWND hwnd, HANDLE viewer, char* block) {
+  // The handle a drop brings is a DROPFILES header, then the names, each ended by a zero, and
+  // one more zero; wide, as Explorer sends them, so that names of any script arrive whole
+  // whatever the probe's code page. The viewer reads it and hands it to DragFinish to be freed;
+  // Wine declines to free a block that is not of the heap, so the half can serve the next drop.
+  int count = 0;
+  wchar_t** paths = CommandLineToArgvW(GetCommandLineW(), &count);
   DROPFILES header = {};
   header.pFiles = sizeof header;
+  header.fWide = TRUE;
   std::vector<char> list(sizeof header);
   std::memcpy(list.data(), &header, sizeof header);
-  for (int i = 0; i < count; ++i)
-    list.insert(list.end(), paths[i], paths[i] + strlen(paths[i]) + 1);
-  list.push_back('\0');
+  for (int i = 3; paths != nullptr && i < count; ++i) {
+    const char* name = reinterpret_cast<const char*>(paths[i]);
+    list.insert(list.end(), name, name + 2 * (wcslen(paths[i]) + 1));
+  }
+  list.insert(list.end(), 2, '\0');
   SIZE_T put = 0;
   const bool written = list.size() <= kHalf &&
                        WriteProcessMemory(viewer, block + kHalf, list.data(), list.size(), &put);
@@ -127,8 +135,7 @@ int main(int argc, char** argv) {
       OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   if (hwnd == nullptr || viewer == nullptr) return 1;
   char* block = argc >= 3 ? reinterpret_cast<char*>(std::strtoul(argv[2], nullptr, 16)) : nullptr;
-  const int code =
-      look ? Look(hwnd, viewer, pid, block) : Drop(hwnd, viewer, block, argc - 3, argv + 3);
+  const int code = look ? Look(hwnd, viewer, pid, block) : Drop(hwnd, viewer, block);
   CloseHandle(viewer);
   return code;
 }
