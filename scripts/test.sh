@@ -40,6 +40,7 @@ done
 if [ -f tests/e2e/e2e.py ]; then
   suite "end-to-end, zelkora.exe under Wine and Xvfb" "$PYTHON" tests/e2e/e2e.py
 fi
+suite "release zip, the same from two clones of HEAD" bash scripts/release.sh --check
 if [ -x tests/fuzz/run.sh ]; then
   suite "fuzz targets and hostile-file corpus" tests/fuzz/run.sh
 fi
