@@ -486,14 +486,18 @@ def status_ink(seen):
 def scaled_display_dpi():
     """At 100, 150 and 200 % display scaling: a 4K frame at 1/4 fills the client area above the
     status bar exactly, 1:1; the status parts' edges and font grow with the scaling and each
-    text lies wholly inside its part. A 1920x1080 movie dropped and shown at 1/8 (240 pixels
+    text lies wholly inside its part; so too after a move to a monitor at 200 %. A 1920x1080 movie dropped and shown at 1/8 (240 pixels
     wide, narrower than the menu bar, which wraps) still shows every row above the bar."""
     shot = os.path.join(SHOTS, "shot_0001.dpx")
     baseline = None
-    for dpi in (96, 144, 192):
-        with display_at(dpi):
+    for dpi, moved in ((96, False), (144, False), (192, False), (192, True)):
+        with display_at(96 if moved else dpi):
             viewer = Viewer(windows_path(shot))
             seen = viewer.wait_texts("shot_0001.dpx", "Frame: 0/2", "Step: 0")
+            if moved:  # as onto a monitor at 200 %: not the larger window Windows suggests
+                check(probe("dpi", viewer.block, str(dpi))[0] == 0, "WM_DPICHANGED not taken")
+                viewer.wait(lambda seen: seen["parts"][1][2] == seen["client"][2] - 220,
+                            "the status parts at the new DPI")
             viewer.wait_picture(frame(shot))
             ink = status_ink(viewer.look())
             width = seen["client"][2]

@@ -5,6 +5,9 @@
 //                                     bar's height, texts and part rectangles (client left, top,
 //                                     right, bottom), and each message box of the viewer
 //   zelkora-probe drop BLOCK PATH...  drops the files on the viewer, as from a file manager
+//   zelkora-probe dpi BLOCK DPI       tells the viewer its window is now on a monitor at DPI, as
+//                                     Windows does on a move (Wine never does), suggesting the
+//                                     window's rectangle scaled
 //
 // BLOCK is the address of a block in the viewer's memory that a look without one made and
 // printed as block=ADDRESS. Exit code 0, or 1 when the viewer's window is not there.
@@ -119,13 +122,26 @@ int Drop(HWND hwnd, HANDLE viewer, char* block) {
   return written && PostMessageA(hwnd, WM_DROPFILES, WPARAM(block + kHalf), 0) ? 0 : 1;
 }
 
+int MoveToDpi(HWND hwnd, HANDLE viewer, char* block, int dpi) {
+  RECT window;
+  GetWindowRect(hwnd, &window);
+  const RECT suggested = {window.left, window.top,
+                          window.left + MulDiv(window.right - window.left, dpi, 96),
+                          window.top + MulDiv(window.bottom - window.top, dpi, 96)};
+  SIZE_T put = 0;
+  if (!WriteProcessMemory(viewer, block + 2 * kHalf, &suggested, sizeof suggested, &put)) return 1;
+  return Send(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), LPARAM(block + 2 * kHalf)) == -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool look = argc >= 2 && argc <= 3 && std::strcmp(argv[1], "look") == 0;
   const bool drop = argc >= 4 && std::strcmp(argv[1], "drop") == 0;
-  if (!look && !drop) {
-    std::fprintf(stderr, "usage: zelkora-probe look [BLOCK] | drop BLOCK PATH...\n");
+  const bool dpi = argc == 4 && std::strcmp(argv[1], "dpi") == 0;
+  if (!look && !drop && !dpi) {
+    std::fprintf(stderr,
+                 "usage: zelkora-probe look [BLOCK] | drop BLOCK PATH... | dpi BLOCK DPI\n");
     return 2;
   }
   HWND hwnd = FindWindowA("Zelkora", nullptr);
@@ -135,7 +151,9 @@ int main(int argc, char** argv) {
       OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   if (hwnd == nullptr || viewer == nullptr) return 1;
   char* block = argc >= 3 ? reinterpret_cast<char*>(std::strtoul(argv[2], nullptr, 16)) : nullptr;
-  const int code = look ? Look(hwnd, viewer, pid, block) : Drop(hwnd, viewer, block);
+  const int code = look   ? Look(hwnd, viewer, pid, block)
+                   : drop ? Drop(hwnd, viewer, block)
+                          : MoveToDpi(hwnd, viewer, block, std::atoi(argv[3]));
   CloseHandle(viewer);
   return code;
 }
