@@ -58,8 +58,9 @@ void SetWindowDpi(HWND hwnd, UINT dpi) {
           : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) != 0;
   HFONT font = found ? CreateFontIndirectW(&metrics.lfStatusFont) : nullptr;
   if (font != nullptr) {
-    // The bar measures its height from the font at its next WM_SIZE, which the fit brings.
+    // The bar takes its height from the font at a WM_SIZE: the fit must measure the new one.
     SendMessageA(Shell.StatusBar, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    SendMessageA(Shell.StatusBar, WM_SIZE, 0, 0);
     if (Shell.StatusFont != nullptr) DeleteObject(Shell.StatusFont);
     Shell.StatusFont = font;
   }

@@ -412,19 +412,15 @@ def names_of_any_script():
     by a drop, names its frame in the status bar and plays, in the default locale and in a
     Japanese one (code page 932 but for the manifest's UTF-8). A name longer than the path
     buffer in UTF-8, though not in characters, says "Can't open file!"."""
-    folder = os.path.join(WORK, "Größe")
-    os.makedirs(folder)
-    for number in (1, 2):
-        os.symlink(os.path.join(SHOTS, f"shot_000{number}.dpx"),
-                   os.path.join(folder, f"ショット_000{number}.dpx"))
-    long_name = os.path.join(folder, "ö" * 120 + "_0001.dpx")
-    os.symlink(os.path.join(SHOTS, "shot_0001.dpx"), long_name)
-    locales = os.path.join(WORK, "locale")
-    os.makedirs(locales)
+    folder, locales = os.path.join(WORK, "Größe"), os.path.join(WORK, "locale")
+    first, second, long_name = (os.path.join(folder, name) for name in (
+        "ショット_0001.dpx", "ショット_0002.dpx", "ö" * 120 + "_0001.dpx"))
+    os.makedirs(folder), os.makedirs(locales)
+    for name, number in ((first, 1), (second, 2), (long_name, 1)):
+        os.symlink(os.path.join(SHOTS, f"shot_000{number}.dpx"), name)
     run("localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(locales, "ja_JP.UTF-8"))
     japanese = dict(ENV, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8", LOCPATH=locales)
     for env in (ENV, japanese):
-        first, second = (os.path.join(folder, f"ショット_000{n}.dpx") for n in (1, 2))
         viewer = Viewer(windows_path(second), env=env)
         viewer.wait_texts("ショット_0002.dpx", "Frame: 1/2", "Step: 0")
         viewer.wait_picture(frame(second))
@@ -440,8 +436,7 @@ def names_of_any_script():
 
 @contextlib.contextmanager
 def display_at(dpi):
-    """A Wine prefix of its own whose display is at dpi: a copy of the run's prefix with the
-    LogPixels value that Wine reads at each start (96 is the run's prefix itself)."""
+    """A copy of the run's prefix with Wine's LogPixels at dpi (96: the run's prefix itself)."""
     if dpi == 96:
         yield
         return
@@ -466,8 +461,8 @@ def display_at(dpi):
 
 
 def status_ink(seen):
-    """For each status part: (left, right) of its rectangle and (left, right, height) of the
-    dark pixels of its text in a screenshot, None for a part without text."""
+    """Per status part: its (left, right), and (left, right, height) of its text's dark pixels
+    on the screen ([] for none)."""
     x, y, width, height = seen["client"]
     top = y + height - seen["bar"]
     _, _, shot = pixels(run("import", "-window", "root", "-crop", f"{width}x{seen['bar']}+{x}+{top}",
@@ -484,10 +479,10 @@ def status_ink(seen):
 
 
 def scaled_display_dpi():
-    """At 100, 150 and 200 % display scaling: a 4K frame at 1/4 fills the client area above the
-    status bar exactly, 1:1; the status parts' edges and font grow with the scaling and each
-    text lies wholly inside its part; so too after a move to a monitor at 200 %. A 1920x1080 movie dropped and shown at 1/8 (240 pixels
-    wide, narrower than the menu bar, which wraps) still shows every row above the bar."""
+    """At 100, 150 and 200 % display scaling, and after a move to a monitor at 200 %: a 4K frame
+    at 1/4 fills the client area above the status bar exactly, 1:1; the status parts' edges and
+    font grow with the scaling and each text lies inside its part. A 1920x1080 movie at 1/8 (240
+    pixels wide: the menu bar wraps) still shows every row above the bar."""
     shot = os.path.join(SHOTS, "shot_0001.dpx")
     baseline = None
     for dpi, moved in ((96, False), (144, False), (192, False), (192, True)):

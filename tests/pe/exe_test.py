@@ -1,12 +1,8 @@
 #!/usr/bin/python3
-"""zelkora.exe read without running it: what Wine ignores but Windows acts on.
-
-    python3 tests/pe/exe_test.py [EXE]    # default build/win32/zelkora.exe
-
-A malformed manifest stops the exe from starting at all, and a setting in a misspelt namespace
-is silently ignored; the names and values below are Microsoft's documented ones. The version
-must be CMake's project(VERSION); only DLLs every Windows has may be imported, and nothing that
-only Windows 10 has (the exe must start on Windows 7)."""
+"""zelkora.exe read without running it (python3 tests/pe/exe_test.py [EXE]): what Wine ignores
+but Windows acts on. A malformed manifest stops the exe from starting, a misspelt namespace is
+silently ignored: names and values are Microsoft's documented ones. Only DLLs every Windows has,
+nothing only Windows 10 has (the exe must start on Windows 7), and CMake's one version."""
 
 import re
 import struct
@@ -15,12 +11,20 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
-ASM1, ASM3 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3"
-COMPAT = "urn:schemas-microsoft-com:compatibility.v1"
-SETTINGS = [  # (namespace, element, the value Windows must read: first of a list, no case)
-    ("http://schemas.microsoft.com/SMI/2005/WindowsSettings", "dpiAware", "true/pm"),
-    ("http://schemas.microsoft.com/SMI/2016/WindowsSettings", "dpiAwareness", "permonitorv2"),
-    ("http://schemas.microsoft.com/SMI/2019/WindowsSettings", "activeCodePage", "utf-8")]
+VERSION = re.search(r"project\(zelkora VERSION ([\d.]+)", (REPO / "CMakeLists.txt").read_text())[1]
+NAMESPACES = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
+              "c": "urn:schemas-microsoft-com:compatibility.v1",
+              "s5": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+              "s16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+              "s19": "http://schemas.microsoft.com/SMI/2019/WindowsSettings"}
+LEVEL = "v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel"
+SETTINGS = "v3:application/v3:windowsSettings/"
+# (element, attribute or None for its text, what Windows must read: case aside, first of a list)
+MANIFEST = [("v1:assemblyIdentity", "version", VERSION),
+    (LEVEL, "level", "asinvoker"), (LEVEL, "uiAccess", "false"),
+    (SETTINGS + "s5:dpiAware", None, "true/pm"),
+    (SETTINGS + "s16:dpiAwareness", None, "permonitorv2"),
+    (SETTINGS + "s19:activeCodePage", None, "utf-8")]
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
@@ -76,8 +80,7 @@ class Pe:
         return found
 
     def resource(self, kind):
-        """The data of the first resource of kind (a numeric type), by walking type, name and
-        language levels down the first entry."""
+        """The first resource of a numeric type: type, name and language levels, first entry."""
         base = self.at(self.directories[2][0])
         offset, wanted = 0, kind
         for _ in range(3):
@@ -93,9 +96,8 @@ class Pe:
 
 
 def version_entries(block, start=0, end=None):
-    """VS_VERSIONINFO as nested entries (key, value, children): each is wLength, wValueLength
-    (characters for text, wType 1; else bytes), wType, a UTF-16 key, then the value and the
-    children, each on a 4-byte boundary."""
+    """VS_VERSIONINFO as (key, value, children): wLength, wValueLength (characters for text, wType
+    1), wType, a UTF-16 key, then the value and the children, each 4-byte aligned."""
     align = lambda n: (n + 3) & ~3
     end = len(block) if end is None else end
     while start + 6 <= end:
@@ -128,8 +130,6 @@ def version_strings(block):
 
 def main():
     exe = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "build" / "win32" / "zelkora.exe")
-    version = re.search(r"project\(zelkora VERSION ([\d.]+)",
-                        (REPO / "CMakeLists.txt").read_text())[1]
     pe = Pe(exe.read_bytes())
     check(pe.machine == 0x14C and pe.magic == 0x10B, "not a 32-bit x86 PE32 image")
     check(pe.subsystem == 2, f"subsystem {pe.subsystem}, not the Windows GUI (2)")
@@ -144,38 +144,26 @@ def main():
     check(not late, f"imports only Windows 10 has, so Windows 7 would not start it: {late}")
 
     manifest = pe.resource(24)
-    check(manifest is not None, "no manifest resource")
-    root = ET.fromstring(manifest)  # raises on malformed XML
-    check(root.tag == f"{{{ASM1}}}assembly", f"root element {root.tag}")
-    identity = root.find(f"{{{ASM1}}}assemblyIdentity")
-    check(identity is not None and identity.get("version") == version,
-          f"manifest version is not {version}")
-    level = root.find(f"{{{ASM3}}}trustInfo/{{{ASM3}}}security/{{{ASM3}}}requestedPrivileges/"
-                      f"{{{ASM3}}}requestedExecutionLevel")
-    check(level is not None and (level.get("level"), level.get("uiAccess")) ==
-          ("asInvoker", "false"), "execution level is not asInvoker without uiAccess")
-    ids = {e.get("Id") for e in root.findall(
-        f"{{{COMPAT}}}compatibility/{{{COMPAT}}}application/{{{COMPAT}}}supportedOS")}
+    root = ET.fromstring(manifest)  # raises on malformed XML, as Windows refuses to start
+    check(root.tag == f"{{{NAMESPACES['v1']}}}assembly", f"root element {root.tag}")
+    for path, attribute, want in MANIFEST:
+        element = root.find(path, NAMESPACES)
+        got = None if element is None else element.text if attribute is None else element.get(
+            attribute)
+        got = got and got.split(",")[0].strip().lower()
+        check(got == want.lower(), f"{path} {attribute or ''}: {got!r}, not {want!r}")
+    ids = {e.get("Id") for e in root.findall("c:compatibility/c:application/c:supportedOS",
+                                              NAMESPACES)}
     check(ids == SUPPORTED_OS, f"supportedOS {ids}, not Windows 7, 8, 8.1 and 10/11")
-    settings = root.find(f"{{{ASM3}}}application/{{{ASM3}}}windowsSettings")
-    check(settings is not None, "no windowsSettings in the asm.v3 application element")
-    for namespace, name, value in SETTINGS:
-        element = settings.find(f"{{{namespace}}}{name}") if settings is not None else None
-        got = element.text.split(",")[0].strip().lower() if element is not None else None
-        check(got == value, f"{name} in {namespace}: {got!r}, not {value!r}")
     check(b"Common-Controls" not in manifest, "depends on a common-controls version")
 
-    block = pe.resource(16)
-    check(block is not None, "no version resource")
-    if block is not None:
-        want = tuple(int(n) for n in version.split("."))
-        file_version, product_version, strings = version_strings(block)
-        check(file_version == want and product_version == want,
-              f"fixed versions {file_version} {product_version}, not {want}")
-        for key in ("FileVersion", "ProductVersion"):
-            check(strings.get(key) == version, f"{key} {strings.get(key)!r}, not {version}")
-        for key in ("FileDescription", "ProductName"):
-            check(strings.get(key), f"no {key}")
+    want = tuple(int(n) for n in VERSION.split("."))
+    file_version, product_version, strings = version_strings(pe.resource(16))
+    check(file_version == want == product_version,
+          f"fixed versions {file_version} {product_version}, not {want}")
+    for key in ("FileVersion", "ProductVersion", "FileDescription", "ProductName"):
+        check(strings.get(key) == VERSION if "Version" in key else strings.get(key),
+              f"{key}: {strings.get(key)!r}")
     for failure in failures:
         print(f"FAIL: {failure}")
     print(f"{exe.name}: {'FAIL' if failures else 'PASS'}")
