@@ -34,6 +34,9 @@ void SetCheckMark(UINT commandId, bool checked) {
 
 // Opens a path from the command line, a drop or the open dialog and shows its frame.
 void OpenAndShow(HWND hwnd, const char* path) {
+  // A failed open has said so in its box; its picture is black and its frame count 0.
+  Shell.FrameUnreadable = false;
+  ResetPanning();
   if (OpenPath(path)) FitWindowToFrameBuffer(hwnd);
   RepaintWindow(hwnd);
 }
@@ -48,6 +51,7 @@ void OpenFromDialog(HWND hwnd) {
     OpenAndShow(hwnd, chosen);
   } else if (CommDlgExtendedError() != 0) {
     FailOpen(kCantOpenMessage);
+    Shell.FrameUnreadable = false;
     RepaintWindow(hwnd);
   }
 }
@@ -124,6 +128,7 @@ void OnDropFiles(HWND hwnd, HDROP drop) {
 
 void RefitDisplay(HWND hwnd) {
   ResetFrameBuffer();
+  ResetPanning();
   FitWindowToFrameBuffer(hwnd);
   Viewer.PlaybackStep = 0;  // the timer is left alone: it goes on reloading this frame
   LoadFrameFitted(hwnd);
@@ -133,6 +138,11 @@ void RefitDisplay(HWND hwnd) {
 void LoadFrameFitted(HWND hwnd) {
   // Frames of one sequence may differ in size; playback goes on at the new size.
   bool rebuilt = false;
-  ShowFrame(rebuilt);
-  if (rebuilt) FitWindowToFrameBuffer(hwnd);
+  const int32_t result = ShowFrame(rebuilt);
+  // Only a frame there was to read is marked: with nothing open a load fails quietly.
+  Shell.FrameUnreadable = result != 0 && Viewer.FrameCount > 0;
+  if (rebuilt) {
+    ResetPanning();
+    FitWindowToFrameBuffer(hwnd);
+  }
 }

@@ -5,6 +5,7 @@
 
 #include "app/resource.h"
 #include "app/shell.h"
+#include "core/frame_status.h"
 #include "core/viewer_state.h"
 
 ShellState Shell;
@@ -60,16 +61,20 @@ void OnDpiChanged(HWND hwnd, WPARAM wParam, const RECT* suggested) {
 void OnPaint(HWND hwnd) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(hwnd, &paint);
-  // The whole bitmap, 1:1 at the top-left corner, whatever the update region: the readers
-  // already reduced it. A failed rebuild leaves no pixels and nothing to copy.
+  // The whole bitmap, 1:1, its panning origin at the top-left corner, whatever the update
+  // region: the readers already reduced it. A failed rebuild leaves no pixels to copy.
   const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
   if (Viewer.FramePixels != nullptr) {
-    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(bitmap.biWidth),
+    const POINT origin = PanningOrigin(hwnd);
+    SetDIBitsToDevice(dc, -origin.x, -origin.y, static_cast<DWORD>(bitmap.biWidth),
                       static_cast<DWORD>(bitmap.biHeight), 0, 0, 0,
                       static_cast<UINT>(bitmap.biHeight), Viewer.FramePixels,
                       reinterpret_cast<const BITMAPINFO*>(&Viewer.FrameInfo), DIB_RGB_COLORS);
   }
-  SetStatusText(0, Viewer.Path + Viewer.NamePart);
+  char name[kNameStatusSize];
+  FormatNameStatus(name, sizeof name, Viewer.Path + Viewer.NamePart, Shell.FrameUnreadable,
+                   Viewer.Reason, Viewer.ReasonFact);
+  SetStatusText(0, name);
   wsprintfA(Viewer.Scratch, "Frame: %d/%d", Viewer.CurrentFrame, Viewer.FrameCount);
   SetStatusText(1, Viewer.Scratch);
   UpdateStepStatus();
@@ -107,6 +112,14 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
       break;
     case WM_TIMER:
       OnTimer(hwnd);
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL:
+      OnPanning(hwnd, message, wParam, lParam);
       break;
     default:
       return DefWindowProcA(hwnd, message, wParam, lParam);

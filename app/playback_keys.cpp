@@ -1,4 +1,4 @@
-// Arrow-key playback on the main window's timer.
+// Arrow-key playback on the main window's timer, and the keys that go to another frame.
 #include "app/shell.h"
 #include "core/playback.h"
 #include "core/viewer_state.h"
@@ -40,6 +40,13 @@ void OnKeyDown(HWND hwnd, WPARAM virtualKey) {
     StartPlaybackTimer(hwnd);
   } else {
     StopPlaybackTimer(hwnd);
+  }
+  const int32_t frame = FrameKeyIndex(key, Viewer.CurrentFrame, Viewer.FrameCount);
+  if (frame != Viewer.CurrentFrame) {
+    Viewer.CurrentFrame = frame;
+    LoadFrameFitted(hwnd);
+    RepaintWindow(hwnd);  // the picture, its name and position, and the step
+    return;
   }
   // Only the step text changes; the picture waits for the next tick.
   UpdateStepStatus();

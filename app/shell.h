@@ -14,6 +14,8 @@ struct ShellState {
   HFONT StatusFont;    // the system's status font at that DPI
   // The open dialog's record, filled completely before each use.
   OPENFILENAMEA OpenDialog;
+  // The frame named could not be read: its picture is black and its name says so.
+  bool FrameUnreadable;
 };
 
 extern ShellState Shell;
@@ -53,7 +55,7 @@ void OnCommand(HWND hwnd, WPARAM wParam);
 // Opens the first of the files dropped on the window.
 void OnDropFiles(HWND hwnd, HDROP drop);
 
-// Arrow keys step, Q quits, any other key pauses.
+// Arrow keys set the step, the frame keys go to another frame, Q quits, any other key pauses.
 void OnKeyDown(HWND hwnd, WPARAM virtualKey);
 
 // One playback tick: the next frame, loaded and painted.
@@ -70,6 +72,19 @@ void RefitDisplay(HWND hwnd);
 // Shows the current frame (ShowFrame) and fits the window when the bitmap was rebuilt for a
 // frame of another size. No repaint, no change of step.
 void LoadFrameFitted(HWND hwnd);
+
+// --- panning a picture larger than the window (panning.cpp) ---
+
+// The bitmap pixel at the top-left corner of the client area: (0, 0) unless the picture is
+// larger than the window and was moved, and never so far that the picture ends inside it.
+POINT PanningOrigin(HWND hwnd);
+
+// Back to the top-left corner of the picture, as after an open or a new size.
+void ResetPanning();
+
+// Dragging with the left button moves the picture with the pointer; the wheel scrolls it,
+// sideways with Shift or a tilt.
+void OnPanning(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Fills Shell.OpenDialog and shows the open dialog, starting on the name in `file`; nonzero
 // when a file was chosen, its full path then in `file`.

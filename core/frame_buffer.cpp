@@ -46,6 +46,12 @@ void ResetFrameBuffer() {
   }
 }
 
+void ClearFrameBuffer() {
+  const FrameBufferHeader& h = Viewer.FrameInfo.bmiHeader;
+  if (Viewer.FramePixels == nullptr) return;
+  std::memset(Viewer.FramePixels, 0, size_t(h.biWidth) * size_t(h.biHeight) * 4);
+}
+
 bool FrameBufferFitsSource() {
   const FrameBufferHeader& h = Viewer.FrameInfo.bmiHeader;
   const int32_t width = Viewer.SourceWidth >> Viewer.ScaleShift;

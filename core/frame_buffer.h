@@ -8,6 +8,10 @@
 // first call. When the heap cannot give the pixels the bitmap is left 0 x 0 with no buffer.
 void ResetFrameBuffer();
 
+// Blacks out the picture, keeping its size: a frame that could not be read must not leave the
+// previous one on screen under its name.
+void ClearFrameBuffer();
+
 // True when the bitmap has exactly the shifted source size and a buffer to write into: the one
 // condition under which a reader may decode.
 bool FrameBufferFitsSource();

@@ -6,6 +6,11 @@ namespace {
 constexpr uint32_t kVirtualKeyLeft = 0x25;
 constexpr uint32_t kVirtualKeyRight = 0x27;
 constexpr uint32_t kVirtualKeyQ = 0x51;
+constexpr uint32_t kVirtualKeyEnd = 0x23;
+constexpr uint32_t kVirtualKeyHome = 0x24;
+// The keys that carry "," and "." on US and most other layouts.
+constexpr uint32_t kVirtualKeyComma = 0xBC;
+constexpr uint32_t kVirtualKeyPeriod = 0xBE;
 }  // namespace
 
 PlaybackKey ClassifyKey(uint32_t virtualKey) {
@@ -16,6 +21,14 @@ PlaybackKey ClassifyKey(uint32_t virtualKey) {
       return KeyStepForward;
     case kVirtualKeyQ:
       return KeyQuit;
+    case kVirtualKeyComma:
+      return KeyFrameBack;
+    case kVirtualKeyPeriod:
+      return KeyFrameForward;
+    case kVirtualKeyHome:
+      return KeyFirstFrame;
+    case kVirtualKeyEnd:
+      return KeyLastFrame;
     default:
       return KeyStop;
   }
@@ -39,4 +52,21 @@ int32_t NextFrameIndex(int32_t current, int32_t step, int32_t frameCount) {
   if (next < 0) return frameCount - 1;
   if (next >= frameCount) return 0;
   return int32_t(next);
+}
+
+int32_t FrameKeyIndex(PlaybackKey key, int32_t current, int32_t frameCount) {
+  if (frameCount <= 0) return current;
+  const int32_t last = frameCount - 1;
+  switch (key) {
+    case KeyFrameBack:
+      return current <= 0 ? 0 : current > last ? last : current - 1;
+    case KeyFrameForward:
+      return current >= last ? last : current < 0 ? 0 : current + 1;
+    case KeyFirstFrame:
+      return 0;
+    case KeyLastFrame:
+      return last;
+    default:
+      return current;
+  }
 }

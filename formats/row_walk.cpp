@@ -6,6 +6,8 @@ const MissingRowBytes kZeroRowBytes = {};
 
 namespace {
 
+int32_t MissingRowsOfLastFrame = 0;
+
 // Bytes [from, to) of a row from the 16-byte pattern that repeats from the row's start; whole
 // blocks in one store each, as a row cut short early is mostly filled.
 void FillMissing(uint8_t* row, uint32_t from, uint32_t to, const uint8_t* pattern) {
@@ -16,6 +18,14 @@ void FillMissing(uint8_t* row, uint32_t from, uint32_t to, const uint8_t* patter
 }
 
 }  // namespace
+
+int32_t LastFrameMissingRows() {
+  return MissingRowsOfLastFrame;
+}
+
+void SetLastFrameMissingRows(int32_t rows) {
+  MissingRowsOfLastFrame = rows;
+}
 
 bool FrameRowsFit(const FrameRows& rows) {
   const int32_t shift = Viewer.ScaleShift;
@@ -81,6 +91,7 @@ void BeginRowWalk(RowWalk& walk, const FrameRows& rows, const PlatformFile* file
 
 uint8_t* ReadNextShownRow(RowWalk& walk) {
   if (walk.NextRow == walk.EndRow) return nullptr;
+  bool missing = false;
   for (int32_t k = 0; k < walk.FileCount; ++k) {
     uint8_t* row = walk.Rows + size_t(k) * walk.RowBytes;
     uint32_t got = 0;
@@ -93,7 +104,9 @@ uint8_t* ReadNextShownRow(RowWalk& walk) {
       got = PlatformReadFile(walk.Files[k], row, walk.RowBytes);
     }
     FillMissing(row, got, walk.RowBytes, walk.Missing->Bytes);
+    missing = missing || got < walk.RowBytes;
   }
+  walk.MissingRows += missing ? 1 : 0;
   uint8_t* destination = Viewer.FramePixels + size_t(walk.NextRow) * size_t(walk.Columns) * 4;
   walk.NextRow += walk.RowAdvance;
   // The padding after the row just read, then the rows not shown.

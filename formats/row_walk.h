@@ -81,6 +81,7 @@ struct RowWalk {
   int64_t RowStride;    // from the start of one file row to the next: RowBytes and the padding
   int64_t PendingSkip;  // bytes of rows not shown, still to be passed over in each file
   bool Mirrored;        // RowOrder::Mirrored, for the row decoder
+  int32_t MissingRows;  // shown rows of the band that a file ended before
 };
 
 // The decode guard: false when the bitmap cannot take the frame (it was not sized for the
@@ -160,11 +161,18 @@ inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCo
 }
 #endif
 
-// A frame for the workers: its rows, and the colour stage its pixels go through once decoded.
+// A frame for the workers: its rows, the colour stage its pixels go through once decoded, and
+// a count of missing rows for each band, each written by its own worker alone.
 struct FrameJob {
   const FrameRows* Rows;
   ColourStage Stage;
+  int32_t* BandMissingRows;
 };
+
+// How many rows of the bitmap the last decoded frame's files ended before (shown black): a file
+// cut short is shown as far as it goes, and the tools say what is missing.
+int32_t LastFrameMissingRows();
+void SetLastFrameMissingRows(int32_t rows);
 
 // One band of the frame through Decoder::Decode(walk, bitmapRow) and then the colour stage, row
 // by row while the row is still in cache: the shape of a worker's job. Every band but the first
@@ -183,6 +191,7 @@ void DecodeBand(void* context, int32_t band, int32_t bands) {
     Decoder::Decode(walk, bitmapRow);
     ApplyColourStage(job.Stage, bitmapRow, walk.Columns);
   }
+  job.BandMissingRows[band] = walk.MissingRows;
   for (PlatformFile file : own) PlatformCloseFile(file);
 }
 
@@ -191,8 +200,15 @@ void DecodeBand(void* context, int32_t band, int32_t bands) {
 // all are done. 0, or -1 when the bitmap cannot take the frame.
 template <class RowDecoder>
 int32_t DecodeFrame(const FrameRows& rows) {
+  SetLastFrameMissingRows(0);
   if (!FrameRowsFit(rows)) return -1;
-  FrameJob job = {&rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0)};
+  int32_t bandMissingRows[kMaxWorkers] = {};
+  FrameJob job = {&rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0),
+                  bandMissingRows};
   PlatformRunWorkers(DecodeBand<RowDecoder>, &job, FrameBandCount());
+  // Every band is done: their counts are all written and visible here.
+  int32_t missing = 0;
+  for (const int32_t rows : bandMissingRows) missing += rows;
+  SetLastFrameMissingRows(missing);
   return 0;
 }

@@ -12,13 +12,14 @@ sample=build/demo-sequence
 if [ ! -f "$sample/demo_0001.dpx" ]; then
   log "writing a 4K DPX sequence to $sample"
   mkdir -p "$sample"
-  "$RELEASE_DIR/tools/zelkora-testpattern" --format dpx --size 4k --frames 24 "$sample" demo
+  "$RELEASE_DIR/tools/zelkora-testpattern" --format dpx --size 4k --frames 24 "$sample" demo \
+    >/dev/null
 fi
 prefix=$(wine_prefix wine-demo)
 first=$(winepath -w "$sample/demo_0001.dpx" 2>/dev/null || echo "$sample/demo_0001.dpx")
 
 if [ -n "${DISPLAY:-}" ]; then
-  log "zelkora.exe $first  (arrow keys play, Q quits)"
+  log "zelkora.exe $first  (arrows play, . and , step, Home and End jump, Q quits)"
   WINEPREFIX="$prefix" wine "$WIN32_DIR/zelkora.exe" "$first"
   exit 0
 fi

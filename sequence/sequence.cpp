@@ -279,17 +279,18 @@ bool TakeOpenPath(const char* text) {
 int32_t ShowFrame(bool& rebuilt) {
   const int32_t widthBefore = Viewer.SourceWidth;
   const int32_t heightBefore = Viewer.SourceHeight;
-  const int32_t result = LoadFrame();
+  int32_t result = LoadFrame();
   // A frame of another size was only measured by its reader: the bitmap is brought to it when
   // the shifted size changed, and the frame loaded again, now to be decoded. A new size that
   // shifts to the same bitmap is loaded again too, or the frame would not be decoded at all.
   rebuilt = FrameBufferNeedsRefit();
-  if (rebuilt) {
-    ResetFrameBuffer();
-  } else if (Viewer.SourceWidth == widthBefore && Viewer.SourceHeight == heightBefore) {
-    return result;
+  if (rebuilt) ResetFrameBuffer();
+  if (rebuilt || Viewer.SourceWidth != widthBefore || Viewer.SourceHeight != heightBefore) {
+    result = LoadFrame();
   }
-  return LoadFrame();
+  // A frame that cannot be read shows black, never the one before it or a part of itself.
+  if (result != 0) ClearFrameBuffer();
+  return result;
 }
 
 bool OpenSequence() {
@@ -313,6 +314,7 @@ bool OpenPath(const char* text) {
 
 void FailOpen(const char* message) {
   PlatformShowError(message);
+  ClearFrameBuffer();  // the picture belonged to the sequence that is no longer open
   Viewer.FrameCount = 0;
   Viewer.PlaybackStep = 0;
 }

@@ -201,6 +201,26 @@ class Viewer:
                 out.write(b"P6\n%d %d\n255\n" % (width, height) + shot[0])
             raise Failure(f"{failure}; the last screenshot is {path}")
 
+    def wait_view(self, expected, origin, size=(640, 400)):
+        """Waits for the client area's top-left size to show expected, a picture larger than the
+        window, from its pixel origin on: the picture panned there, 1:1."""
+        width, _, data = expected
+        (ox, oy), (w, h) = origin, size
+        want = b"".join(data[((oy + r) * width + ox) * 3:((oy + r) * width + ox + w) * 3]
+                        for r in range(h))
+
+        def shows(seen):
+            x, y = seen["client"][:2]
+            return pixels(run("import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "+repage",
+                              "-depth", "8", "ppm:-"))[2] == want
+        self.wait(shows, f"the picture from {origin} on")
+
+    def drag(self, start, end):
+        """Drags with the left button from start to end, client coordinates."""
+        x, y = self.look()["client"][:2]
+        run("xdotool", "mousemove", "--sync", str(x + start[0]), str(y + start[1]), "mousedown",
+            "1", "mousemove", "--sync", str(x + end[0]), str(y + end[1]), "mouseup", "1")
+
     def press(self, keys, window="Zelkora"):
         """Types keys ("Right", "alt+s h", ...) into the X window named window through XTEST, as
         a keyboard would. There is no window manager: the focus is set directly."""
@@ -278,7 +298,7 @@ def plates_8k_sizes_arrows_pause_quit():
 def bad_files():
     """An invalid DPX on the command line: "Invalid image file!" in a box captioned "Error",
     then the empty viewer with its name. A frame dropped then opens; a dropped path to nothing
-    says "Can't open file!", after which the frame stays and there is nothing to play."""
+    says "Can't open file!", after which the picture is black and there is nothing to play."""
     folder = os.path.join(WORK, "bad")
     os.makedirs(folder)
     with open(os.path.join(folder, "bad_0001.dpx"), "wb") as out:
@@ -296,7 +316,63 @@ def bad_files():
     viewer.press("Right")
     time.sleep(SETTLE)
     viewer.wait_texts("missing_0001.dpx", "Frame: 1/0", "Step: 0")
-    viewer.wait_picture(frame(good))
+    viewer.wait_picture(BLACK)
+    viewer.ends("alt+F4")
+
+
+def damaged_frame_and_frame_keys():
+    """A sequence whose middle frame is damaged plays through it; paused on it by the frame
+    keys, the picture is black and its name says unreadable, its neighbours show exactly, where
+    a drag leaves them. Home and End go to the ends, and a single step there stays (no wrap)."""
+    folder = os.path.join(WORK, "damaged")
+    os.makedirs(folder)
+    for n in (1, 2, 4, 5):
+        os.symlink(os.path.join(SHOTS, f"shot_000{2 - n % 2}.dpx"),
+                   os.path.join(folder, f"m_000{n}.dpx"))
+    with open(os.path.join(folder, "m_0003.dpx"), "wb") as out:
+        out.write(b"SDPX" + bytes(796) + bytes([100]) + bytes(1247))  # YCbCr 4:2:2: not read
+    first = os.path.join(folder, "m_0001.dpx")
+    viewer = Viewer(windows_path(first))
+    viewer.wait_texts("m_0001.dpx", "Frame: 0/5", "Step: 0")
+    viewer.press("Right")
+    viewer.watch(5, {0, 1, 2, 3, 4}, looks=8)  # no box stops it
+    viewer.press("Home period period")
+    # The reason, once the readers give one, follows the mark.
+    viewer.wait(lambda seen: re.fullmatch(r"m_0003\.dpx - unreadable(: .+)?", seen["texts"][0])
+                and seen["texts"][1:] == ("Frame: 2/5", "Step: 0"), "the damaged frame marked")
+    viewer.wait_picture(BLACK)
+    viewer.drag((300, 300), (100, 100))  # the picture fits: a drag moves nothing
+    for keys, index in (("period", 3), ("comma comma", 1), ("End", 4), ("period", 4),
+                        ("Home", 0), ("comma", 0)):
+        viewer.press(keys)
+        viewer.wait_texts(f"m_000{index + 1}.dpx", f"Frame: {index}/5", "Step: 0")
+        viewer.wait_picture(frame(first, "--frame", str(index)))
+    viewer.ends("q")
+
+
+def plate_8k_original_size_panned():
+    """An 8K frame at Original size, larger than the window: dragged, the picture moves with the
+    pointer, 1:1; it stops at its edges, whichever way it is dragged; the wheel scrolls it."""
+    path = os.path.join(PLATES, "plate_0001.dpx")
+    viewer = Viewer(windows_path(path))
+    viewer.wait_texts("plate_0001.dpx", "Frame: 0/3", "Step: 0")
+    viewer.press("alt+s o")
+    seen = viewer.wait(lambda seen: seen["client"][2] > 3840, "the window at Original size")
+    expected = frame(path, "--size", "1")
+    viewer.wait_view(expected, (0, 0))
+    width, height = seen["client"][2], seen["client"][3] - seen["bar"]
+    furthest = (7680 - width, 4320 - height)
+    viewer.drag((1500, 1200), (800, 700))  # the pointer left and up: the view right and down
+    viewer.wait_view(expected, (700, 500))
+    viewer.drag((100, 100), (1100, 900))  # past the top-left corner
+    viewer.wait_view(expected, (0, 0))
+    for _ in range(2):  # past the bottom-right corner
+        viewer.drag((2050, 1550), (50, 50))
+    viewer.wait_view(expected, furthest)
+    run("xdotool", "click", "4", "keydown", "shift", "click", "4", "keyup", "shift")  # wheel up
+    viewer.wait_view(expected, (furthest[0] - width // 8, furthest[1] - height // 8))
+    viewer.press("alt+s o")  # a new size starts at the top-left again
+    viewer.wait_view(expected, (0, 0))
     viewer.ends("alt+F4")
 
 
@@ -516,7 +592,8 @@ def scaled_display_dpi():
 
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
             two_sizes_and_a_drop, plates_8k_original_size_play_and_quit, real_dpx_past_9999,
-            movie_with_sound_and_timecode, names_of_any_script, scaled_display_dpi]
+            movie_with_sound_and_timecode, damaged_frame_and_frame_keys,
+            plate_8k_original_size_panned, names_of_any_script, scaled_display_dpi]
 
 
 # --- running ---

@@ -78,7 +78,7 @@ def write(args, folder, writer, layout, size, frames, extra):
     tag = "4K" if size == K4 else "8K"
     if writer == "pattern":
         subprocess.run([args.pattern, "--format", layout, "--size", tag.lower(), "--frames",
-                        str(frames), *extra, folder, "f"], check=True)
+                        str(frames), *extra, folder, "f"], check=True, stdout=subprocess.DEVNULL)
         return {"dpx": "f_0001.dpx", "planar": f"f_0001.{tag}.", "mov": "f.mov"}[layout]
     source = ["-f", "lavfi", "-i", f"testsrc2=size={size[0]}x{size[1]}:rate=24", "-frames:v",
               str(frames)]
@@ -147,6 +147,25 @@ def marker_problem(picture):
     return None
 
 
+def options_problem(layout, samples):
+    """Each Color option must change every mid-saturation patch of the pattern visibly, and every
+    bar of its 75 % row whose colour it can change: not black, nor white under BT.709."""
+    plain = ref.picture(layout, samples, 3)
+    h, w = plain.shape[:2]
+    options = {"HDR to SDR": (ref.picture(layout, samples, 3, True, False), {7}),
+               "BT.709": (ref.picture(layout, samples, 3, False, True), {0, 7})}
+    wrong = []
+    for option, (shown, bars_kept) in options.items():
+        for i in range(8):
+            x = (2 * i + 1) * w // 16
+            for name, y, least in (("75 % bar", h * 13 // 24, 0 if i in bars_kept else 1),
+                                   ("patch", h * 5 // 8, 10)):
+                moved = np.abs(shown[y, x].astype(int) - plain[y, x]).max()
+                if moved < least:
+                    wrong.append(f"{option} moves {name} {i} by {moved}")
+    return "; ".join(wrong) or None
+
+
 def export(args, path, output, frame, size, hdr, bt709):
     """zelkora-frame writes its picture of the file to output; None, or what went wrong."""
     options = ["--hdr-to-sdr"] * hdr + ["--bt709"] * bt709
@@ -208,6 +227,8 @@ def main():
                 if writer == "pattern":
                     check(f"{name}: marker top-left",
                           marker_problem(ref.picture(layout, samples, 3)))
+                    check(f"{name}: the Color options change the patches",
+                          options_problem(layout, samples))
             hdr, bt709 = "hdr" in options, "709" in options
             output = os.path.join(out, f"{n:02d}.ppm")
             problem = export(args, opened + ("rgb"[n % 3] if layout == "planar" else ""),

@@ -1,7 +1,8 @@
 // Hostile frame files: whatever a camera, a render farm, another tool or a stranger leaves in a
 // folder, opening it ends in a defined outcome (the picture, partly or wholly black, or a message
-// with the previous picture kept) and never in a crash, a hang or a write outside a buffer. One
-// row per file; big planes are written sparse. Hostile movies are rows of movie_test.cpp.
+// and a black picture, never the previous one) and never in a crash, a hang or a write outside a
+// buffer. One row per file; big planes are written sparse. Hostile movies are rows of
+// movie_test.cpp.
 
 #include "tests/unit/test_files.h"
 
@@ -85,47 +86,47 @@ std::vector<HostileCase> HostileCases() {
   const uint64_t plane = 3840 * 2160 * 2, plane8k = 4 * plane, greyRows = 64 * 3840 * 2;
   return {
       {Dpx(good), 64, 8, 0, kOk, kShown, 64, 8},                        // well-formed
-      {Dpx({}), 64, 8, 0, kInvalid, kUnchanged, 64, 8},                 // empty
-      {Dpx(cut(3)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},             // not even the magic
-      {Dpx(cut(775)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},           // the width cut short
-      {Dpx(cut(779)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},           // the height cut short
+      {Dpx({}), 64, 8, 0, kInvalid, kBlack, 64, 8},                     // empty
+      {Dpx(cut(3)), 64, 8, 0, kInvalid, kBlack, 64, 8},                 // not even the magic
+      {Dpx(cut(775)), 64, 8, 0, kInvalid, kBlack, 64, 8},               // the width cut short
+      {Dpx(cut(779)), 64, 8, 0, kInvalid, kBlack, 64, 8},               // the height cut short
       {Dpx(cut(780)), 64, 8, 0, kOk, kBlack, 64, 8},                    // no image data
       {Dpx(cut(2048 + 3 * 384 + 192)), 64, 8, 0, kOk, kPartly, 64, 8},  // cut in row 3
       {Dpx(cut(2048 + 4 * 384)), 64, 8, 1, kOk, kPartly, 64, 8},        // at 1/2: a kept row lacks
-      {Dpx(with32(0, 0x58504453)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},  // "XPDS": 2^30 wide
-      {Dpx(with32(4, 0)), 64, 8, 0, kOk, kDecoded, 64, 8},                  // offset 0: the header
-      {Dpx(with32(4, 100)), 64, 8, 0, kOk, kDecoded, 64, 8},                // inside the header
+      {Dpx(with32(0, 0x58504453)), 64, 8, 0, kInvalid, kBlack, 64, 8},  // "XPDS": 2^30 wide
+      {Dpx(with32(4, 0)), 64, 8, 0, kOk, kDecoded, 64, 8},              // offset 0: the header
+      {Dpx(with32(4, 100)), 64, 8, 0, kOk, kDecoded, 64, 8},            // inside the header
       {Dpx(with32(4, 2048 + 3072)), 64, 8, 0, kOk, kBlack, 64, 8},      // at the end of the file
       {Dpx(with32(4, 9000)), 64, 8, 0, kOk, kBlack, 64, 8},             // past the end
       {Dpx(with32(4, 0xFFFFFFFF)), 64, 8, 0, kOk, kBlack, 64, 8},       // 4 GiB past the end
       {Dpx(with32(772, 0)), 64, 8, 0, kOk, kEmpty, 0, 8},               // width 0
       {Dpx(with32(776, 0)), 64, 8, 0, kOk, kEmpty, 64, 0},              // height 0
-      {Dpx(with32(772, 7681)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},  // past 7680 x 4320
-      {Dpx(with32(776, 4321)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},
-      {Dpx(with32(772, 0xFFFFFFFF)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},  // -1 if signed
-      {Dpx(with32(776, 0x80000000)), 64, 8, 0, kInvalid, kUnchanged, 64, 8},
+      {Dpx(with32(772, 7681)), 64, 8, 0, kInvalid, kBlack, 64, 8},      // past 7680 x 4320
+      {Dpx(with32(776, 4321)), 64, 8, 0, kInvalid, kBlack, 64, 8},
+      {Dpx(with32(772, 0xFFFFFFFF)), 64, 8, 0, kInvalid, kBlack, 64, 8},  // -1 if signed
+      {Dpx(with32(776, 0x80000000)), 64, 8, 0, kInvalid, kBlack, 64, 8},
       {Dpx(GreyDpx(7680, 1)), 64, 8, 0, kOk, kShown, 7680, 1},  // a row fills the read buffer
       {Dpx(GreyDpx(1, 4320)), 64, 8, 0, kOk, kShown, 1, 4320},  // the tallest
       {Dpx(GreyDpx(64, 3)), 64, 8, 0, kOk, kShown, 64, 3},      // a new height alone
       {Dpx(GreyDpx(33, 8)), 64, 8, 0, kOk, kShown, 33, 8},      // a new width alone
       {Dpx(GreyDpx(33, 17)), 64, 8, 3, kOk, kShown, 33, 17},    // odd sizes at 1/8
       {Dpx(GreyDpx(7, 5)), 64, 8, 3, kOk, kEmpty, 7, 5},        // smaller than one shown pixel
-      {{{"shot_0001.dpx", {}, kFolder}}, 64, 8, 0, kInvalid, kUnchanged, 64, 8},  // a folder named
-                                                                                  // like a frame
+      {{{"shot_0001.dpx", {}, kFolder}}, 64, 8, 0, kInvalid, kBlack, 64, 8},  // a folder named
+                                                                              // like a frame
       // Planar 4K frames at 1/8: the 64 grey rows are the top 8 of the bitmap, the hole black.
       {Planes(plane, plane, plane), 3840, 8, 3, kOk, kPartly, 3840, 2160},  // a new height alone
       {Planes(plane - 1, plane - 1, plane - 1), 3840, 2160, 3, kOk, kPartly, 3840, 2160},
       {Planes(greyRows, greyRows, greyRows), 3840, 2160, 3, kOk, kPartly, 3840, 2160},
       {Planes(plane, 0, plane), 3840, 2160, 3, kOk, kPartly, 3840, 2160},  // g empty
       {Planes(0, 0, 0), 3840, 2160, 3, kOk, kBlack, 3840, 2160},           // all three empty
-      {Planes(plane, plane, kAbsent), 3840, 2160, 3, kInvalid, kUnchanged, 3840, 2160},
-      {Planes(kAbsent, plane, plane), 3840, 2160, 3, kInvalid, kUnchanged, 3840, 2160},
-      {Planes(kAbsent, plane, kAbsent), 3840, 2160, 3, kInvalid, kUnchanged, 3840, 2160},
-      {Planes(plane, plane, kFolder), 3840, 2160, 3, kInvalid, kUnchanged, 3840, 2160},
+      {Planes(plane, plane, kAbsent), 3840, 2160, 3, kInvalid, kBlack, 3840, 2160},
+      {Planes(kAbsent, plane, plane), 3840, 2160, 3, kInvalid, kBlack, 3840, 2160},
+      {Planes(kAbsent, plane, kAbsent), 3840, 2160, 3, kInvalid, kBlack, 3840, 2160},
+      {Planes(plane, plane, kFolder), 3840, 2160, 3, kInvalid, kBlack, 3840, 2160},
       // A new size is taken from the name before any plane is opened: the bitmap is already
       // rebuilt (black) when the missing plane is found.
       {Planes(plane, plane, kAbsent), 3840, 8, 3, kInvalid, kBlack, 3840, 2160},
-      {Planes(plane, plane, plane, "4k"), 3840, 2160, 3, kInvalid, kUnchanged, 3840, 2160},
+      {Planes(plane, plane, plane, "4k"), 3840, 2160, 3, kInvalid, kBlack, 3840, 2160},
       {Planes(plane8k, plane8k, plane8k, "8K"), 3840, 2160, 3, kOk, kPartly, 7680, 4320},  // three
       // rows fill the read buffer
   };

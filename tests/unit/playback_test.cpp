@@ -1,11 +1,14 @@
-// Arrow-key playback against a naive model: every key from every step, every tick.
+// Playback against naive models: every key from every step, every tick, every frame key; and
+// the name part of the status bar.
 #include "core/playback.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <string>
 
+#include "core/frame_status.h"
 #include "core/viewer_state.h"
 
 namespace {
@@ -15,7 +18,8 @@ TEST(Playback, KeysAndTicksDoWhatTheModelSays) {
     for (int32_t step = -10; step <= 10; ++step) {
       // The arrows move the step by one within -10..+10, other keys and nothing open stop it;
       // the timer runs while it is not 0.
-      for (const PlaybackKey key : {KeyStepBack, KeyStepForward, KeyQuit, KeyStop}) {
+      for (const PlaybackKey key : {KeyStepBack, KeyStepForward, KeyQuit, KeyStop, KeyFrameBack,
+                                    KeyFrameForward, KeyFirstFrame, KeyLastFrame}) {
         Viewer.FrameCount = frames;
         Viewer.PlaybackStep = step;
         int32_t want = key == KeyStepBack ? std::max(step - 1, -10) : std::min(step + 1, 10);
@@ -34,6 +38,64 @@ TEST(Playback, KeysAndTicksDoWhatTheModelSays) {
   EXPECT_EQ(NextFrameIndex(0, 0, 0), 0);           // nothing open: the load then fails quietly
   EXPECT_EQ(NextFrameIndex(INT32_MAX, 10, 5), 0);  // no overflow on the way
   ResetViewerState();
+}
+
+// The frame keys, from each frame of short sequences: "," and "." move by one and stop at the
+// ends (no wrap, unlike a tick), Home and End jump; with nothing open nothing moves.
+TEST(Playback, FrameKeysStepOneAndStopAtTheEnds) {
+  EXPECT_EQ(ClassifyKey(0xBE), KeyFrameForward);  // "."
+  EXPECT_EQ(ClassifyKey(0xBC), KeyFrameBack);     // ","
+  EXPECT_EQ(ClassifyKey(0x24), KeyFirstFrame);    // Home
+  EXPECT_EQ(ClassifyKey(0x23), KeyLastFrame);     // End
+  for (int32_t frames = 0; frames <= 4; ++frames) {
+    for (int32_t current = 0; current < std::max(frames, 1); ++current) {
+      const int32_t last = std::max(frames - 1, 0);
+      const struct {
+        PlaybackKey key;
+        int32_t want;
+      } rows[] = {
+          {KeyFrameForward, std::min(current + 1, last)},
+          {KeyFrameBack, std::max(current - 1, 0)},
+          {KeyFirstFrame, 0},
+          {KeyLastFrame, last},
+          {KeyStop, current},
+          {KeyStepForward, current},  // the arrows set a speed; the tick moves
+      };
+      for (const auto& row : rows) {
+        EXPECT_EQ(FrameKeyIndex(row.key, current, frames), frames == 0 ? current : row.want)
+            << frames << " " << current << " " << row.key;
+      }
+    }
+  }
+}
+
+// The status bar's name part: the name alone, or marked unreadable with the reason's fact; a
+// reason about another file keeps that file's name; a long one is cut, never overflows.
+TEST(FrameStatus, NamePartSaysWhenAndWhyTheFrameIsUnreadable) {
+  const struct {
+    bool unreadable;
+    const char *reason, *want;
+    int32_t fact;
+  } rows[] = {
+      {false, "", "m_0004.dpx", 0},
+      {true, "", "m_0004.dpx - unreadable", 0},
+      {true, "m_0004.dpx: ends at row 7", "m_0004.dpx - unreadable: ends at row 7", 12},
+      {true, "m_0004.g: missing", "m_0004.dpx - unreadable: m_0004.g: missing", 10},
+      {true, "m_0004.dpxx: odd", "m_0004.dpx - unreadable: m_0004.dpxx: odd", 13},
+      {true, "no file named", "m_0004.dpx - unreadable: no file named", 0},
+      {true, "m_0004.dpx: odd", "m_0004.dpx - unreadable: m_0004.dpx: odd", 400},  // no fact
+  };
+  char out[kNameStatusSize];
+  for (const auto& row : rows) {
+    FormatNameStatus(out, sizeof out, "m_0004.dpx", row.unreadable, row.reason, row.fact);
+    EXPECT_STREQ(out, row.want);
+  }
+  const std::string name(259, 'n'), reason(319, 'r');
+  FormatNameStatus(out, sizeof out, name.c_str(), true, reason.c_str(), 0);
+  EXPECT_EQ(out, name + " - unreadable: " + reason);
+  char small[20];
+  FormatNameStatus(small, sizeof small, name.c_str(), true, reason.c_str(), 0);
+  EXPECT_EQ(std::string(small), name.substr(0, 19));
 }
 
 }  // namespace

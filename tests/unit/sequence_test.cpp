@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -209,8 +210,9 @@ TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
 
 // Opening as the shell does, from a bitmap of 8 x 4 pixels shifted right by `shift`, a folder of
 // f_1.dpx (a white frame of w x h, empty for w -1) and f_1.mp4: the error box, the frame count,
-// the bitmap, whether it was rebuilt and shows the frame. A frame of another size is measured
-// first, the bitmap rebuilt if the shifted size changes, and the frame loaded again.
+// the bitmap, whether it was rebuilt and shows white (after a failure it is black). A frame of
+// another size is measured first, the bitmap rebuilt if the shifted size changes, and the frame
+// loaded again.
 TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
   ResetViewerState();
   BuildColourTables();
@@ -243,6 +245,8 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
     Viewer.SourceWidth = 8;
     Viewer.SourceHeight = 4;
     ResetFrameBuffer();
+    // The picture before: white. A failed open must not leave it on screen.
+    std::memset(Viewer.FramePixels, 0xFF, size_t(8 >> c.shift) * size_t(4 >> c.shift) * 4);
     Viewer.PlaybackStep = 3;
     testing::internal::CaptureStderr();
     const bool rebuilt = OpenPath((dir / c.opened).c_str());

@@ -10,6 +10,7 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "formats/row_walk.h"
 #include "platform/workers.h"
 #include "sequence/sequence.h"
 #include "tools/frame/image_writer.h"
@@ -35,7 +36,8 @@ const char kUsage[] =
     "                order, one a line; OUTPUT may then be left out\n"
     "\n"
     "On failure the viewer's own message goes to stderr and the exit code is 1;\n"
-    "a usage error exits with 2.\n";
+    "a usage error exits with 2. A frame whose file ends early is written with the\n"
+    "missing rows black, as the viewer shows it, and a warning on stderr.\n";
 
 struct Options {
   int32_t ScaleShift = kDefaultScaleShift;
@@ -57,6 +59,11 @@ int Usage(const char* problem) {
 int Fail(const char* message) {
   std::fprintf(stderr, "%s\n", message);
   return kExitFailed;
+}
+
+// The options that take a value, for the message when it is missing.
+bool TakesValue(const char* arg) {
+  return std::strcmp(arg, "--size") == 0 || std::strcmp(arg, "--frame") == 0;
 }
 
 // A whole decimal number in 0..2^31-1, nothing else.
@@ -94,8 +101,13 @@ int ParseArguments(int argc, char** argv, Options& options) {
       options.HaveFrame = true;
     } else if (std::strcmp(arg, "--list") == 0) {
       options.List = true;
+    } else if (TakesValue(arg)) {
+      char problem[64];
+      std::snprintf(problem, sizeof problem, "%s needs a value", arg);
+      return Usage(problem);
     } else if (arg[0] == '-' && arg[1] != '\0') {
-      return Usage("unknown option or missing value");
+      std::fprintf(stderr, "zelkora-frame: unknown option %s\n", arg);
+      return Usage(nullptr);
     } else if (options.Input == nullptr) {
       options.Input = arg;
     } else if (options.Output == nullptr) {
@@ -125,8 +137,9 @@ void PrintFrameList() {
 }
 
 // The viewer's open road: scan, load, and the size handshake of the shell. Returns the
-// viewer's message on failure, null on success.
+// viewer's message on failure, null on success; a frame outside the sequence is told its range.
 const char* OpenLikeTheViewer(const Options& options) {
+  static char outOfRange[96];
   ResetViewerState();
   BuildColourTables();
   Viewer.ScaleShift = options.ScaleShift;
@@ -138,6 +151,11 @@ const char* OpenLikeTheViewer(const Options& options) {
   if (options.HaveFrame) Viewer.CurrentFrame = options.Frame;
   if (options.List) PrintFrameList();
   if (options.Output == nullptr) return nullptr;
+  if (options.HaveFrame && Viewer.FrameCount > 0 && options.Frame >= Viewer.FrameCount) {
+    std::snprintf(outOfRange, sizeof outOfRange, "--frame %d is out of range: frames 0 to %d",
+                  int(options.Frame), int(Viewer.FrameCount - 1));
+    return outOfRange;
+  }
   bool rebuilt = false;
   if (ShowFrame(rebuilt) != 0) return kInvalidImageMessage;
   return nullptr;
@@ -154,6 +172,11 @@ int main(int argc, char** argv) {
   PlatformStartWorkers(PlatformProcessorCount());  // as the viewer decodes: in bands
   if (const char* message = OpenLikeTheViewer(options); message != nullptr) return Fail(message);
   if (options.Output == nullptr) return 0;
+  if (const int32_t missing = LastFrameMissingRows(); missing > 0) {
+    std::fprintf(stderr, "zelkora-frame: warning: %s ends early: %d of %d rows missing (black)\n",
+                 Viewer.Path + Viewer.NamePart, int(missing),
+                 int(Viewer.FrameInfo.bmiHeader.biHeight));
+  }
 
   const BitmapView bitmap = {Viewer.FrameInfo.bmiHeader.biWidth,
                              Viewer.FrameInfo.bmiHeader.biHeight, Viewer.FramePixels};

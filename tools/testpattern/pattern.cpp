@@ -15,6 +15,28 @@ constexpr Rgb10 kBars[8] = {
     {kBlackCode, kBlackCode, kWhiteCode}, {kBlackCode, kBlackCode, kBlackCode},
 };
 
+// The bars at 75 %: 64 + 0.75 * (940 - 64).
+constexpr uint16_t k75Code = 721;
+constexpr Rgb10 kBars75[8] = {
+    {k75Code, k75Code, k75Code},       {k75Code, k75Code, kBlackCode},
+    {kBlackCode, k75Code, k75Code},    {kBlackCode, k75Code, kBlackCode},
+    {k75Code, kBlackCode, k75Code},    {k75Code, kBlackCode, kBlackCode},
+    {kBlackCode, kBlackCode, k75Code}, {kBlackCode, kBlackCode, kBlackCode},
+};
+
+// Half-saturated colours of everyday pictures: the BT.709 conversion moves each of them by 15 to
+// 90 codes in some channel, and the tone mapping brightens each.
+constexpr Rgb10 kPatches[8] = {
+    {680, 520, 440},  // skin
+    {380, 560, 760},  // sky
+    {360, 600, 300},  // foliage
+    {780, 500, 220},  // orange
+    {560, 360, 700},  // violet
+    {260, 620, 600},  // teal
+    {700, 640, 280},  // gold
+    {760, 360, 480},  // rose
+};
+
 // Seven segments, bit 0 = a (top), then b, c (right, top to bottom), d (bottom), e, f (left,
 // bottom to top), g (middle).
 constexpr uint8_t kSegA = 1, kSegB = 2, kSegC = 4, kSegD = 8, kSegE = 16, kSegF = 32, kSegG = 64;
@@ -39,9 +61,10 @@ void Fill(Rgb10* row, int32_t width, int32_t from, int32_t to, Rgb10 colour) {
 }
 
 void RenderBarsRow(const PatternLayout& p, int32_t y, Rgb10* row) {
+  const Rgb10* colours = y < p.BarsBottom ? kBars : y < p.Bars75Bottom ? kBars75 : kPatches;
   for (int32_t i = 0; i < 8; ++i) {
     Fill(row, p.Width, int32_t(int64_t(p.Width) * i / 8), int32_t(int64_t(p.Width) * (i + 1) / 8),
-         kBars[i]);
+         colours[i]);
   }
   const bool kept = (p.Height - 1 - y) % 8 == 0;
   Fill(row, p.Width, p.RowCombLeft, p.Width, kept ? kWhite : kBlack);
@@ -125,7 +148,9 @@ PatternLayout MakePatternLayout(int32_t width, int32_t height, int32_t frameNumb
   PatternLayout p = {};
   p.Width = width;
   p.Height = height;
-  p.BarsBottom = height * 2 / 3;
+  p.BarsBottom = height / 2;
+  p.Bars75Bottom = height * 7 / 12;
+  p.PatchesBottom = height * 2 / 3;
   p.RampBottom = height - std::max(height / 16, 1);
   p.RowCombLeft = Even(width - std::max(width / 32, 2));
 
@@ -157,7 +182,7 @@ PatternLayout MakePatternLayout(int32_t width, int32_t height, int32_t frameNumb
 }
 
 void RenderPatternRow(const PatternLayout& layout, int32_t y, Rgb10* row) {
-  if (y < layout.BarsBottom) {
+  if (y < layout.PatchesBottom) {
     RenderBarsRow(layout, y, row);
   } else if (y < layout.RampBottom) {
     RenderRampRow(layout, row);

@@ -24,7 +24,8 @@ const char kUsage[] =
     "                           [--first NUMBER] [--mdat64] [--moov-first] OUTDIR NAME\n"
     "       zelkora-testpattern --seeds OUTDIR\n"
     "\n"
-    "Writes N frames (default 1) of a test picture, numbered from NUMBER (default 1):\n"
+    "Writes N frames (default 1) of a test picture, numbered from NUMBER (default 1), and\n"
+    "prints the name of every file written:\n"
     "  dpx     OUTDIR/NAME_0001.dpx ...      16-bit RGB DPX, one file a frame\n"
     "  planar  OUTDIR/NAME_0001.4K.r .g .b   headerless 16-bit planes (8K for --size 8k)\n"
     "  mov     OUTDIR/NAME.mov               QuickTime, v210 frames, BT.2020 YCbCr\n"
@@ -38,8 +39,10 @@ const char kUsage[] =
     "--seeds writes the starting inputs of the fuzz targets into OUTDIR (tests/fuzz/run.sh).\n"
     "\n"
     "The picture: colour bars with the frame number in large digits; a marker in the top-left\n"
-    "corner (white square with a red one in its top-left corner); at the right edge of the\n"
-    "bars, white lines on the rows kept at 1/8 (every 8th row counted from the bottom);\n"
+    "corner (white square with a red one in its top-left corner); the bars at 75 %; eight\n"
+    "mid-saturation patches, which show what Convert to BT.709 and HDR to SDR do; at the\n"
+    "right edge of bars and patches, white lines on the rows kept at 1/8 (every 8th row\n"
+    "counted from the bottom);\n"
     "a grey ramp; along the bottom, white lines on columns 0, 8, 16, ...\n"
     "All values are 10-bit narrow-range codes, 64 (black) to 940 (white).\n";
 
@@ -77,7 +80,14 @@ std::string FrameFileStem(const PatternJob& job, int32_t frameIndex) {
   return job.Name + "_" + number;
 }
 
-// Each returns whether every file was written; a failure has been reported.
+// Each returns whether every file was written; a failure has been reported, and every file
+// written is named on stdout, one a line, so that a script or a person knows what to open.
+
+bool WriteAndName(const std::string& path, const RowFile& file) {
+  if (!WriteRowFile(path, file)) return false;
+  std::printf("%s\n", path.c_str());
+  return true;
+}
 
 // OUTDIR/NAME_0001.dpx ...
 bool WriteDpxSequence(const PatternJob& job) {
@@ -86,7 +96,7 @@ bool WriteDpxSequence(const PatternJob& job) {
     RowFile file = PatternDpx(job.Width, job.Height, job.FirstNumber + i);
     file.Head = DpxHeader(uint32_t(job.Width), uint32_t(job.Height), fileName, uint32_t(i + 1),
                           uint32_t(job.Frames));
-    if (!WriteRowFile(job.OutDir + "/" + fileName, file)) return false;
+    if (!WriteAndName(job.OutDir + "/" + fileName, file)) return false;
   }
   return true;
 }
@@ -97,7 +107,7 @@ bool WritePlanarSequence(const PatternJob& job) {
     const std::string stem = job.OutDir + "/" + FrameFileStem(job, i) + PlanarSizeTag(job.Width);
     for (int32_t plane = 0; plane < 3; ++plane) {
       const RowFile file = PatternPlane(job.Width, job.Height, job.FirstNumber + i, plane);
-      if (!WriteRowFile(stem + "rgb"[plane], file)) return false;
+      if (!WriteAndName(stem + "rgb"[plane], file)) return false;
     }
   }
   return true;
@@ -106,7 +116,7 @@ bool WritePlanarSequence(const PatternJob& job) {
 // OUTDIR/NAME.mov
 bool WriteMovie(const PatternJob& job) {
   const MovieInfo movie = {job.Width, job.Height, uint32_t(job.Frames), job.Mdat64, job.MoovFirst};
-  return WriteRowFile(job.OutDir + "/" + job.Name + ".mov", PatternMovie(movie, job.FirstNumber));
+  return WriteAndName(job.OutDir + "/" + job.Name + ".mov", PatternMovie(movie, job.FirstNumber));
 }
 
 }  // namespace
@@ -152,7 +162,12 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(arg, "--moov-first") == 0) {
       job.MoovFirst = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
-      return Usage("unknown option or missing value");
+      const bool takesValue = std::strcmp(arg, "--format") == 0 ||
+                              std::strcmp(arg, "--size") == 0 ||
+                              std::strcmp(arg, "--frames") == 0 || std::strcmp(arg, "--first") == 0;
+      const std::string problem =
+          takesValue ? arg + std::string(" needs a value") : "unknown option " + std::string(arg);
+      return Usage(problem.c_str());
     } else if (names == 0) {
       job.OutDir = arg;
       ++names;
@@ -164,6 +179,12 @@ int main(int argc, char** argv) {
     }
   }
   if (layout == Layout::None) return Usage("no --format");
+  // A movie option on frame files would be quietly ignored, and the user would not get the
+  // file they asked for.
+  if (layout != Layout::Mov && (job.Mdat64 || job.MoovFirst)) {
+    return Usage(job.Mdat64 ? "--mdat64 applies to --format mov only"
+                            : "--moov-first applies to --format mov only");
+  }
   if (names != 2) return Usage("OUTDIR and NAME are both needed");
   if (int64_t(job.FirstNumber) + job.Frames - 1 > 99999999) return Usage("frame numbers too large");
 

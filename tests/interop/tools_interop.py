@@ -1,0 +1,81 @@
+#!/usr/bin/python3
+"""What zelkora-frame and zelkora-testpattern tell their user: a frame file that ends early, a
+frame outside the sequence, an option they do not know or that does not apply, the files
+written. Each row runs one tool and checks its exit code and the line it must print.
+
+usage: tools_interop.py [--tools build/native/tools] [--work build/interop-tools]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+W, H, OFFSET = 64, 40, 2048
+FULL_ROWS = 10  # the short frame holds rows 0..9 of 40 and part of row 10
+
+
+def dpx(rows_bytes):
+    """A 64 x 40 DPX whose header leaves the layout unset (16-bit RGB), image at 2048, cut to
+    rows_bytes bytes of image."""
+    header = bytearray(OFFSET)
+    header[0:8] = b"SDPX" + OFFSET.to_bytes(4, "big")
+    header[772:780] = W.to_bytes(4, "big") + H.to_bytes(4, "big")
+    return bytes(header) + bytes([0x80]) * rows_bytes
+
+
+def missing(size):
+    """Rows of the picture at 1/size whose file row is not whole: row g from the bottom is shown
+    when g is a multiple of size, and is file row H - 1 - g."""
+    return sum(1 for g in range(0, H - H % size, size) if H - 1 - g >= FULL_ROWS)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tools", default="build/native/tools")
+    parser.add_argument("--work", default="build/interop-tools")
+    args = parser.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    short, whole = (os.path.join(args.work, f"s_000{n}.dpx") for n in (1, 2))
+    with open(short, "wb") as out:
+        out.write(dpx(W * 6 * FULL_ROWS + 100))
+    with open(whole, "wb") as out:
+        out.write(dpx(W * 6 * H))
+    out = os.path.join(args.work, "out.ppm")
+    frame, pattern = (os.path.join(args.tools, t) for t in ("zelkora-frame", "zelkora-testpattern"))
+    warning = "zelkora-frame: warning: s_0001.dpx ends early: {} of {} rows missing (black)"
+    rows = [  # (command, exit code, a line of its output that must be there, as a regex)
+        ([frame, "--size", "1", short, out], 0, re.escape(warning.format(missing(1), H))),
+        ([frame, "--size", "4", short, out], 0, re.escape(warning.format(missing(4), H // 4))),
+        ([frame, "--size", "1", whole, out], 0, None),  # whole: no warning
+        ([frame, "--frame", "2", short, out], 1, r"--frame 2 is out of range: frames 0 to 1"),
+        ([frame, "--bogus", short, out], 2, r"zelkora-frame: unknown option --bogus"),
+        ([frame, short, out, "--frame"], 2, r"zelkora-frame: --frame needs a value"),
+        ([pattern, "--format", "planar", args.work, "p"], 0,
+         re.escape(os.path.join(args.work, "p_0001.4K.b"))),
+        ([pattern, "--format", "dpx", "--moov-first", args.work, "d"], 2,
+         r"zelkora-testpattern: --moov-first applies to --format mov only"),
+        ([pattern, "--format", "mov", "--bogus", args.work, "m"], 2,
+         r"zelkora-testpattern: unknown option --bogus"),
+    ]
+    failed = 0
+    for command, code, line in rows:
+        result = subprocess.run(command, capture_output=True, text=True)
+        lines = (result.stdout + result.stderr).splitlines()
+        printed = any(re.fullmatch(line, got) for got in lines) if line else not result.stderr
+        name = " ".join(os.path.basename(a) for a in command)
+        if result.returncode != code or not printed:
+            failed += 1
+            print(f"FAIL {name}: exit {result.returncode}, printed {lines[:3]}")
+        else:
+            print(f"PASS {name}")
+    shutil.rmtree(args.work)
+    print(f"{len(rows) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
