@@ -17,7 +17,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # GStreamer) make the files the interop tests read.
 PACKAGES=(cmake make g++ pkg-config file g++-mingw-w64-i686 wine wine32:i386 xvfb xauth
   x11-apps xdotool locales imagemagick ffmpeg libgtest-dev libbenchmark-dev libpng-dev clang
-  libclang-rt-14-dev python3 python3-numpy openimageio-tools graphicsmagick gstreamer1.0-tools
+  libclang-rt-14-dev python3 python3-numpy python3-pefile openimageio-tools graphicsmagick gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
 
 log() { printf '== %s\n' "$*"; }
