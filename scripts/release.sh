@@ -67,13 +67,18 @@ What it reads
   Every source is taken as BT.2020 narrow-range video. The Color menu converts to BT.709 and
   tone-maps HLG to SDR. File and folder names may be in any script.
 
-Keys
+Keys and mouse
   Right arrow   play forward; each press adds a frame per tick (up to 10)
   Left arrow    play backward, the same way
+  . and ,       one frame forward or back
+  Home, End     the first or the last frame
   any other key pause
   Q             quit at once
+  A picture larger than the window (8K at Original size) moves with the left mouse button
+  held down, or with the mouse wheel (with Shift: sideways).
 
-The status bar shows the file name, the frame (counted from 0) and the step.
+The status bar shows the file name, the frame (counted from 0) and the step. A frame that
+cannot be read shows black, and the status bar says why.
 
 zelkora-frame.exe, where present, writes the frame the viewer would show to a file; run it
 without arguments for its options.
