@@ -1,9 +1,10 @@
 // Display scaling. The manifest makes the viewer per-monitor DPI aware, so Windows never
-// stretches its window: the picture reaches the screen 1:1 at any scaling, and the window's
-// frame, menu and status bar are the viewer's own to size. The calls that take a DPI exist
+// stretches its window: the picture reaches the screen 1:1 at any scaling, the window is sized
+// in physical pixels, and the status bar is scaled by the viewer. The calls that take a DPI exist
 // only on Windows 10 and are looked up at run time: on Windows 7 and 8.1 the exe still starts,
 // with the system's metrics.
 #include "app/shell.h"
+#include "core/viewer_state.h"
 
 namespace {
 
@@ -42,6 +43,15 @@ void AdjustFrameRect(RECT* rect, DWORD style) {
   static const auto adjustForDpi = LookUp<AdjustWindowRectExForDpiCall>("AdjustWindowRectExForDpi");
   if (adjustForDpi == nullptr || !adjustForDpi(rect, style, TRUE, 0, Shell.Dpi)) {
     AdjustWindowRectEx(rect, style, TRUE, 0);
+  }
+}
+
+void AllowFittedWidth(MINMAXINFO* limits) {
+  RECT outer;
+  SetRect(&outer, 0, 0, Viewer.FrameInfo.bmiHeader.biWidth, 1);
+  AdjustFrameRect(&outer, WS_OVERLAPPEDWINDOW);
+  if (outer.right - outer.left < limits->ptMinTrackSize.x) {
+    limits->ptMinTrackSize.x = outer.right - outer.left;
   }
 }
 

@@ -94,6 +94,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_PAINT:
       OnPaint(hwnd);
       break;
+    case WM_GETMINMAXINFO:
+      AllowFittedWidth(reinterpret_cast<MINMAXINFO*>(lParam));
+      break;
     case WM_DPICHANGED:
       OnDpiChanged(hwnd, wParam, reinterpret_cast<const RECT*>(lParam));
       break;

@@ -41,6 +41,10 @@ int ScaleToDpi(int length);
 // at the window's DPI.
 void AdjustFrameRect(RECT* rect, DWORD style);
 
+// Lowers the smallest width the system allows the window, which grows with the DPI, to what a
+// narrow bitmap needs: at 200 % and more it passes a 1/8 picture's 240 pixels and its frame.
+void AllowFittedWidth(MINMAXINFO* limits);
+
 // Repaints the picture and the status texts at once, without erasing the background first.
 void RepaintWindow(HWND hwnd);
 
