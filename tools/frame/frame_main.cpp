@@ -14,6 +14,7 @@
 #include "platform/workers.h"
 #include "sequence/sequence.h"
 #include "tools/frame/image_writer.h"
+#include "zelkora_version.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ const char kUsage[] =
     "                movie, the frame inside it); default: the frame of INPUT itself\n"
     "  --list        print the frame count, then the sequence's file names in playback\n"
     "                order, one a line; OUTPUT may then be left out\n"
+    "  --version     print the version, the viewer's\n"
     "\n"
     "On failure the viewer's own message goes to stderr and the exit code is 1;\n"
     "a usage error exits with 2. A frame whose file ends early is written with the\n"
@@ -83,6 +85,9 @@ int ParseArguments(int argc, char** argv, Options& options) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return -1;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      std::printf("zelkora-frame %s\n", ZELKORA_VERSION);
       return -1;
     } else if (std::strcmp(arg, "--size") == 0 && hasValue) {
       const char* d = argv[++i];
