@@ -18,7 +18,8 @@ static_assert(offsetof(FrameBufferInfo, bmiColors) == offsetof(BITMAPINFO, bmiCo
 namespace {
 
 // Right edges of the status parts, counted back from the status bar's width: the file name
-// gets all but the last 250 pixels, the frame position 140 and the step the last 110.
+// gets all but the last 250 pixels, the frame position 140 and the step the last 110, at 96 DPI;
+// they grow with the DPI as the status font does.
 constexpr int kFramePartFromRight = 250;
 constexpr int kStepPartFromRight = 110;
 
@@ -32,7 +33,7 @@ void OnCreate(HWND hwnd, const CREATESTRUCTA* create) {
   // divides it and the first paint fills the three parts.
   Shell.StatusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, "hoge",
                                         hwnd, IDC_STATUS_BAR);
-  FitWindowToFrameBuffer(hwnd);
+  SetWindowDpi(hwnd, QueryWindowDpi(hwnd));  // the status font, then the fit
   Shell.Menu = GetMenu(hwnd);
   Shell.Instance = create->hInstance;
 }
@@ -43,8 +44,18 @@ void OnSize(WPARAM wParam, LPARAM lParam) {
   RECT bar;
   GetWindowRect(Shell.StatusBar, &bar);
   const int width = bar.right - bar.left;
-  int edges[3] = {width - kFramePartFromRight, width - kStepPartFromRight, -1};
+  int edges[3] = {width - ScaleToDpi(kFramePartFromRight), width - ScaleToDpi(kStepPartFromRight),
+                  -1};
   SendMessageA(Shell.StatusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+}
+
+// Moved to a monitor with another scaling: the rectangle Windows suggests is the old one scaled,
+// which would stretch the client area; the window goes to its place, and the client area stays
+// the bitmap's size.
+void OnDpiChanged(HWND hwnd, WPARAM wParam, const RECT* suggested) {
+  SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowDpi(hwnd, LOWORD(wParam));
 }
 
 void OnPaint(HWND hwnd) {
@@ -83,7 +94,14 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_PAINT:
       OnPaint(hwnd);
       break;
+    case WM_GETMINMAXINFO:
+      AllowFittedWidth(reinterpret_cast<MINMAXINFO*>(lParam));
+      break;
+    case WM_DPICHANGED:
+      OnDpiChanged(hwnd, wParam, reinterpret_cast<const RECT*>(lParam));
+      break;
     case WM_DESTROY:
+      StopPlaybackTimer(hwnd);
       PostQuitMessage(0);
       break;
     case WM_COMMAND:
@@ -113,14 +131,30 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 }
 
 void FitWindowToFrameBuffer(HWND hwnd) {
+  const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
   RECT bar;
   GetWindowRect(Shell.StatusBar, &bar);
-  const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
   RECT outer;
   SetRect(&outer, 0, 0, bitmap.biWidth, bitmap.biHeight);
-  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
+  AdjustFrameRect(&outer, WS_OVERLAPPEDWINDOW);
   SetWindowPos(hwnd, nullptr, 0, 0, outer.right - outer.left,
                outer.bottom - outer.top + (bar.bottom - bar.top), SWP_NOMOVE | SWP_NOZORDER);
+  if (IsIconic(hwnd)) return;  // nothing to measure; the next fit corrects
+  // The guess holds a menu bar of one row and the bar's height before its font changed; a
+  // narrow window at a large scaling wraps the menu onto two rows. What the window now has is
+  // measured and the difference made good, so every bitmap row shows above the status bar.
+  for (int pass = 0; pass < 2; ++pass) {
+    RECT client;
+    RECT window;
+    GetClientRect(hwnd, &client);
+    GetWindowRect(Shell.StatusBar, &bar);
+    GetWindowRect(hwnd, &window);
+    const int wider = bitmap.biWidth - client.right;
+    const int taller = bitmap.biHeight + (bar.bottom - bar.top) - client.bottom;
+    if (wider == 0 && taller == 0) break;
+    SetWindowPos(hwnd, nullptr, 0, 0, window.right - window.left + wider,
+                 window.bottom - window.top + taller, SWP_NOMOVE | SWP_NOZORDER);
+  }
 }
 
 void RepaintWindow(HWND hwnd) {

@@ -9,19 +9,37 @@ namespace {
 // up ticks.
 constexpr UINT_PTR kPlaybackTimer = 1;
 constexpr UINT kPlaybackPeriodMs = 16;
+
+// The system clock ticks every 15.6 ms by default, and a 16 ms timer rounded up to it fires
+// every 31 ms: half the intended rate. While the timer runs the viewer asks for 1 ms
+// resolution, and gives it back when it stops: once each, never twice.
+bool HoldsFineResolution = false;
+
+void StartPlaybackTimer(HWND hwnd) {
+  SetTimer(hwnd, kPlaybackTimer, kPlaybackPeriodMs, nullptr);  // restarts a running one
+  if (!HoldsFineResolution) HoldsFineResolution = timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
 }  // namespace
+
+void StopPlaybackTimer(HWND hwnd) {
+  KillTimer(hwnd, kPlaybackTimer);
+  if (HoldsFineResolution) timeEndPeriod(1);
+  HoldsFineResolution = false;
+}
 
 void OnKeyDown(HWND hwnd, WPARAM virtualKey) {
   const PlaybackKey key = ClassifyKey(uint32_t(virtualKey));
   if (key == KeyQuit) {
     // At once, without closing the window first.
+    StopPlaybackTimer(hwnd);
     PostQuitMessage(0);
     return;
   }
   if (PressPlaybackKey(key)) {
-    SetTimer(hwnd, kPlaybackTimer, kPlaybackPeriodMs, nullptr);  // restarts a running one
+    StartPlaybackTimer(hwnd);
   } else {
-    KillTimer(hwnd, kPlaybackTimer);
+    StopPlaybackTimer(hwnd);
   }
   const int32_t frame = FrameKeyIndex(key, Viewer.CurrentFrame, Viewer.FrameCount);
   if (frame != Viewer.CurrentFrame) {

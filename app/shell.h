@@ -10,6 +10,8 @@ struct ShellState {
   HWND StatusBar;
   HMENU Menu;          // the class menu: the check marks live on it
   HINSTANCE Instance;  // for the About box's template
+  UINT Dpi;            // the window's: 96 at 100 % display scaling, 144 at 150 %
+  HFONT StatusFont;    // the system's status font at that DPI
   // The open dialog's record, filled completely before each use.
   OPENFILENAMEA OpenDialog;
   // The frame named could not be read: its picture is black and its name says so.
@@ -24,6 +26,24 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 // Sizes the main window so that its client area holds the bitmap above the status bar; the
 // window keeps its place.
 void FitWindowToFrameBuffer(HWND hwnd);
+
+// The window's DPI changed (created, or moved to a monitor with another scaling): the status
+// bar takes the font for it, and the window is fitted to the bitmap again.
+void SetWindowDpi(HWND hwnd, UINT dpi);
+
+// The window's DPI as the system has it: per window on Windows 10, else the system's.
+UINT QueryWindowDpi(HWND hwnd);
+
+// A length given at 96 DPI, at the window's DPI.
+int ScaleToDpi(int length);
+
+// Grows a client rectangle to the outer one of a window of this style with a one-row menu bar,
+// at the window's DPI.
+void AdjustFrameRect(RECT* rect, DWORD style);
+
+// Lowers the smallest width the system allows the window, which grows with the DPI, to what a
+// narrow bitmap needs: at 200 % and more it passes a 1/8 picture's 240 pixels and its frame.
+void AllowFittedWidth(MINMAXINFO* limits);
 
 // Repaints the picture and the status texts at once, without erasing the background first.
 void RepaintWindow(HWND hwnd);
@@ -44,6 +64,10 @@ void OnKeyDown(HWND hwnd, WPARAM virtualKey);
 
 // One playback tick: the next frame, loaded and painted.
 void OnTimer(HWND hwnd);
+
+// Stops the playback timer and gives back the fine timer resolution it held. Every way that
+// stops playback goes through here: keys, quitting, closing the window.
+void StopPlaybackTimer(HWND hwnd);
 
 // Brings the bitmap and the window to the current source size and ScaleShift, stops stepping
 // (a running timer goes on reloading the same frame), loads the frame and repaints.

@@ -1,7 +1,7 @@
 // The Windows headers as the shell uses them. The lean form of <windows.h> leaves out
 // winioctl.h, whose MEDIA_TYPE enumeration has a member named Unknown that would clash with
-// SourceKind's; the shell, common-control and common-dialog declarations it drops are included
-// by name.
+// SourceKind's; the shell, common-control, common-dialog and multimedia-timer declarations it
+// drops are included by name.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -10,4 +10,5 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <mmsystem.h>
 #include <shellapi.h>

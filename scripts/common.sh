@@ -12,12 +12,13 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Debian packages the builds and tests need; wine32 needs the i386 architecture. The other
-# writers (oiiotool, GraphicsMagick, GStreamer) make the files the interop tests read.
+# Debian packages the builds and tests need; wine32 needs the i386 architecture; locales holds
+# the Japanese locale the end-to-end tests define. The other writers (oiiotool, GraphicsMagick,
+# GStreamer) make the files the interop tests read.
 PACKAGES=(cmake make g++ pkg-config file g++-mingw-w64-i686 wine wine32:i386 xvfb xauth
-  x11-apps xdotool imagemagick ffmpeg libgtest-dev libbenchmark-dev clang
-  libclang-rt-14-dev python3 python3-numpy openimageio-tools graphicsmagick gstreamer1.0-tools
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+  x11-apps xdotool locales imagemagick ffmpeg libgtest-dev libbenchmark-dev clang
+  libclang-rt-14-dev python3 python3-numpy python3-pefile openimageio-tools graphicsmagick
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
 
 log() { printf '== %s\n' "$*"; }
 

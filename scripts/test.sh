@@ -32,6 +32,7 @@ wine_unit_tests() {
 
 suite "unit tests, native" ctest --test-dir "$NATIVE_DIR" --output-on-failure
 suite "unit tests, win32 under Wine" wine_unit_tests
+suite "zelkora.exe read without running it" "$PYTHON" tests/pe/exe_test.py
 for script in tests/interop/*_interop.py; do
   [ -e "$script" ] || continue
   suite "interop: $(basename "$script" .py)" "$PYTHON" "$script"
@@ -39,6 +40,7 @@ done
 if [ -f tests/e2e/e2e.py ]; then
   suite "end-to-end, zelkora.exe under Wine and Xvfb" "$PYTHON" tests/e2e/e2e.py
 fi
+suite "release zip, the same from two clones of HEAD" bash scripts/release.sh --check
 if [ -x tests/fuzz/run.sh ]; then
   suite "fuzz targets and hostile-file corpus" tests/fuzz/run.sh
 fi

@@ -16,6 +16,7 @@
 #include "formats/mov_atoms.h"
 #include "formats/rgb_planes_reader.h"
 #include "formats/v210_reader.h"
+#include "platform/code_page.h"
 #include "platform/dir_search.h"
 #include "platform/error_box.h"
 #include "platform/heap.h"
@@ -30,6 +31,13 @@ bool IsDigit(char c) {
 // file of the working folder, and posix paths have nothing else.
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
+}
+
+// Bytes the character at c takes: two for a double-byte character, whose second byte may look
+// like "\" or a letter (platform/code_page.h) and must not be taken for one. A lead byte just
+// before the terminator stands alone.
+size_t CharLength(const char* c) {
+  return PlatformIsLeadByte(uint8_t(*c)) && c[1] != '\0' ? 2 : 1;
 }
 
 char FoldCase(char c) {
@@ -58,13 +66,19 @@ void ClassifyExtension(const char* extension) {
 // its frames by 0001 alone, and the 2024.05.01 of another day is another sequence. False when
 // no run stands before a dot.
 bool FindFrameNumber(const char* name, size_t length, size_t& start, size_t& end) {
-  for (size_t dot = length; dot-- > 1;) {
-    if (name[dot] != '.' || !IsDigit(name[dot - 1])) continue;
-    start = end = dot;
-    while (start > 0 && IsDigit(name[start - 1])) --start;
-    return true;
+  bool found = false;
+  size_t run = 0;  // where the run of digits ending at c began
+  bool inRun = false;
+  for (size_t c = 0; c < length; c += CharLength(name + c)) {
+    if (name[c] == '.' && inRun) {
+      start = run;
+      end = c;
+      found = true;
+    }
+    if (IsDigit(name[c]) && !inRun) run = c;
+    inRun = IsDigit(name[c]);
   }
-  return false;
+  return found;
 }
 
 // The pattern for the folder search: the path with the frame number's run as "*". A "?" per
@@ -75,10 +89,17 @@ bool FindFrameNumber(const char* name, size_t length, size_t& start, size_t& end
 // numberEnd, relative to the name; both are the name's length when nothing is wildcarded.
 void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
   const size_t length = std::strlen(pattern);
-  size_t name = length;
-  while (name > 0 && !IsSeparator(pattern[name - 1])) --name;
+  size_t name = 0;
+  const char* extension = nullptr;  // the last dot of the name
+  for (size_t c = 0; c < length; c += CharLength(pattern + c)) {
+    if (IsSeparator(pattern[c])) {
+      name = c + 1;
+      extension = nullptr;
+    } else if (pattern[c] == '.') {
+      extension = pattern + c;
+    }
+  }
   Viewer.NamePart = int32_t(name);
-  const char* const extension = std::strrchr(pattern + name, '.');
   if (extension != nullptr) ClassifyExtension(extension + 1);
 
   numberStart = numberEnd = length - name;
@@ -91,9 +112,14 @@ void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
   std::memmove(pattern + name + start + 1, pattern + name + end, length - name - end + 1);
 }
 
+// Letter case of A-Z only; a double-byte character is compared as it stands.
 bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  for (size_t i = 0; i < length; i += CharLength(a + i)) {
+    if (CharLength(a + i) == 2) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+    } else if (FoldCase(a[i]) != FoldCase(b[i])) {
+      return false;
+    }
   }
   return true;
 }

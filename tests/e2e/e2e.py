@@ -12,6 +12,7 @@ cannot pass for a black picture. The Wine prefix build/e2e-wine is made anew for
 and test files go to build/e2e-work.
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -65,7 +66,7 @@ def wine(*command, log=subprocess.DEVNULL, timeout=TIMEOUT):
 
 
 def probe(*args):
-    with open(os.path.join(WORK, "probe.out"), "w+", errors="replace") as out:
+    with open(os.path.join(WORK, "probe.out"), "w+", encoding="utf-8", errors="replace") as out:
         try:
             code = wine("wine", PROBE, *args, log=out)
         except subprocess.TimeoutExpired:
@@ -135,9 +136,10 @@ def start_making_files():
 class Viewer:
     """One run of zelkora.exe."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, env=None):
         self.log = open(os.path.join(WORK, "wine.log"), "ab")
-        self.process = subprocess.Popen(["wine", EXE, *args], env=ENV, stdin=subprocess.DEVNULL,
+        self.process = subprocess.Popen(["wine", EXE, *args], env=env or ENV,
+                                        stdin=subprocess.DEVNULL,
                                         stdout=self.log, stderr=subprocess.STDOUT)
         self.block = None  # the probe's block in the viewer's memory, made at the first look
         VIEWERS.append(self)
@@ -153,6 +155,8 @@ class Viewer:
         boxes = [line[4:].split("|") for line in lines if line.startswith("box=")]
         return {"client": tuple(int(n) for n in seen["client"].split()), "bar": int(seen["bar"]),
                 "texts": tuple(seen.get(f"text{i}") for i in range(3)),
+                "parts": [tuple(map(int, seen.get(f"part{i}", "0 0 0 0").split()))
+                          for i in range(3)],
                 "boxes": [(box[0], sorted(box[1:])) for box in boxes]}
 
     def wait(self, condition, what):
@@ -492,10 +496,117 @@ def movie_with_sound_and_timecode():
     viewer.ends("alt+F4")
 
 
+def names_of_any_script():
+    """A sequence in the folder Größe named ショット_0001.dpx ... opens from the command line and
+    by a drop, names its frame in the status bar and plays, in the default locale and in a
+    Japanese one (code page 932 but for the manifest's UTF-8). A name longer than the path
+    buffer in UTF-8, though not in characters, says "Can't open file!"."""
+    folder, locales = os.path.join(WORK, "Größe"), os.path.join(WORK, "locale")
+    first, second, long_name = (os.path.join(folder, name) for name in (
+        "ショット_0001.dpx", "ショット_0002.dpx", "ö" * 120 + "_0001.dpx"))
+    os.makedirs(folder), os.makedirs(locales)
+    for name, number in ((first, 1), (second, 2), (long_name, 1)):
+        os.symlink(os.path.join(SHOTS, f"shot_000{number}.dpx"), name)
+    run("localedef", "-i", "ja_JP", "-f", "UTF-8", os.path.join(locales, "ja_JP.UTF-8"))
+    japanese = dict(ENV, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8", LOCPATH=locales)
+    for env in (ENV, japanese):
+        viewer = Viewer(windows_path(second), env=env)
+        viewer.wait_texts("ショット_0002.dpx", "Frame: 1/2", "Step: 0")
+        viewer.wait_picture(frame(second))
+        viewer.drop(first)
+        viewer.wait_texts("ショット_0001.dpx", "Frame: 0/2", "Step: 0")
+        viewer.wait_picture(frame(first))
+        viewer.press("Right")
+        viewer.watch(2, {0, 1})
+        viewer.drop(long_name)
+        viewer.dismiss("Can't open file!")
+        viewer.ends("q")
+
+
+@contextlib.contextmanager
+def display_at(dpi):
+    """A copy of the run's prefix with Wine's LogPixels at dpi (96: the run's prefix itself)."""
+    if dpi == 96:
+        yield
+        return
+    path = f"{PREFIX}-{dpi}"
+    shutil.rmtree(path, ignore_errors=True)
+    shutil.copytree(PREFIX, path, symlinks=True, copy_function=os.link)
+    for name in ("system.reg", "user.reg", "userdef.reg"):  # the registry is written, not linked
+        os.unlink(os.path.join(path, name))
+        shutil.copy(os.path.join(PREFIX, name), os.path.join(path, name))
+    with open(os.path.join(path, "user.reg"), "r+") as registry:
+        text = re.sub(r"(\n\[Control Panel\\\\Desktop\][^\n]*\n)",
+                      rf'\1"LogPixels"=dword:{dpi:08x}\n', registry.read())
+        registry.seek(0)
+        registry.write(text)
+    ENV["WINEPREFIX"] = path
+    try:
+        wine("wineserver", "-p")
+        yield
+    finally:
+        wine("wineserver", "-k")
+        ENV["WINEPREFIX"] = PREFIX
+
+
+def status_ink(seen):
+    """Per status part: its (left, right), and (left, right, height) of its text's dark pixels
+    on the screen ([] for none)."""
+    x, y, width, height = seen["client"]
+    top = y + height - seen["bar"]
+    _, _, shot = pixels(run("import", "-window", "root", "-crop", f"{width}x{seen['bar']}+{x}+{top}",
+                            "+repage", "-depth", "8", "ppm:-"))
+    found = []
+    for left, part_top, right, bottom in seen["parts"]:
+        dark = [(column, row) for row in range(max(part_top, 0), min(bottom, seen["bar"]))
+                for column in range(max(left, 0), min(right, width))
+                if max(shot[3 * (row * width + column):3 * (row * width + column) + 3]) < 100]
+        columns, rows = [c for c, _ in dark], [r for _, r in dark]
+        found.append(((left, right), dark and (min(columns), max(columns),
+                                               max(rows) - min(rows) + 1)))
+    return found
+
+
+def scaled_display_dpi():
+    """At 100, 150 and 200 % display scaling, and after a move to a monitor at 200 %: a 4K frame
+    at 1/4 fills the client area above the status bar exactly, 1:1; the status parts' edges and
+    font grow with the scaling and each text lies inside its part. A 1920x1080 movie at 1/8 (240
+    pixels wide: the menu bar wraps) still shows every row above the bar."""
+    shot = os.path.join(SHOTS, "shot_0001.dpx")
+    baseline = None
+    for dpi, moved in ((96, False), (144, False), (192, False), (192, True)):
+        with display_at(96 if moved else dpi):
+            viewer = Viewer(windows_path(shot))
+            seen = viewer.wait_texts("shot_0001.dpx", "Frame: 0/2", "Step: 0")
+            if moved:  # as onto a monitor at 200 %: not the larger window Windows suggests
+                check(probe("dpi", viewer.block, str(dpi))[0] == 0, "WM_DPICHANGED not taken")
+                viewer.wait(lambda seen: seen["parts"][1][2] == seen["client"][2] - 220,
+                            "the status parts at the new DPI")
+            viewer.wait_picture(frame(shot))
+            ink = status_ink(viewer.look())
+            width = seen["client"][2]
+            edges = [right for (_, right), _ in ink[:2]]
+            want = [width - (250 * dpi + 48) // 96, width - (110 * dpi + 48) // 96]
+            check(edges == want, f"{dpi} DPI: status part edges {edges}, not {want}")
+            for part, ((left, right), text) in enumerate(ink):
+                check(text and left < text[0] and text[1] < right - 1,
+                      f"{dpi} DPI: status text {part} {text} not inside its part {left}..{right}")
+            baseline = baseline or ink
+            for (_, text), (_, base) in zip(ink, baseline):
+                scale = (text[1] - text[0]) / (base[1] - base[0]), text[2] / base[2]
+                check(all(abs(ratio - dpi / 96) < 0.25 * dpi / 96 for ratio in scale),
+                      f"{dpi} DPI: the status text is {scale} times the size at 96 DPI")
+            viewer.drop(MOVIE)
+            viewer.wait_texts("take_01.mov", "Frame: 0/3", "Step: 0")
+            viewer.press("alt+s e")
+            viewer.wait_picture(frame(MOVIE, "--size", "8"))
+            viewer.ends("q")
+
+
 JOURNEYS = [empty_viewer, plates_8k_sizes_arrows_pause_quit, bad_files, colour_options,
             two_sizes_and_a_drop, plates_8k_original_size_play_and_quit, real_dpx_past_9999,
             movie_with_sound_and_timecode, damaged_frame_and_frame_keys,
-            plate_8k_original_size_panned]
+            plate_8k_original_size_panned, names_of_any_script, scaled_display_dpi]
 
 
 # --- running ---
@@ -507,6 +618,7 @@ def fresh_prefix():
         wine("wineserver", "-k")
         shutil.rmtree(PREFIX)
     wine("wineboot", "-i", timeout=600)
+    wine("wineserver", "-w")  # the registry written out, for display_at to copy
     wine("wineserver", "-p")  # one server for the run: the viewer and each probe meet in it
 
 

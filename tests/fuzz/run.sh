@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang in build/fuzz, replays the committed findings
 # (tests/fuzz/corpus/<target>/, when there are any) and the seeds zelkora-testpattern writes, then
-# fuzzes each target for ZELKORA_FUZZ_SECONDS (default 60; 0: replay only). Exits non-zero on
+# fuzzes each target for ZELKORA_FUZZ_SECONDS (default 40; 0: replay only). Exits non-zero on
 # any finding, which is left as build/fuzz/findings/<target>-crash-*.
 #   tests/fuzz/run.sh [TARGET...]        dpx planes mov sequence (default: all)
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 BUILD=build/fuzz
-SECONDS_EACH=${ZELKORA_FUZZ_SECONDS:-60}
+SECONDS_EACH=${ZELKORA_FUZZ_SECONDS:-40}
 TARGETS=("$@")
 [ ${#TARGETS[@]} -eq 0 ] && TARGETS=(dpx planes mov sequence)
 log() { printf '== fuzz: %s\n' "$*"; }

@@ -14,6 +14,8 @@ import subprocess
 import sys
 
 W, H, OFFSET = 64, 40, 2048
+CMAKE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
+VERSION = re.search(r"project\(zelkora VERSION ([\d.]+)", open(CMAKE).read())[1]
 FULL_ROWS = 10  # the short frame holds rows 0..9 of 40 and part of row 10
 
 
@@ -53,6 +55,8 @@ def main():
         ([frame, "--size", "1", whole, out], 0, None),  # whole: no warning
         ([frame, "--frame", "2", short, out], 1, r"Error: --frame 2 is out of range: frames 0 to 1"),
         ([frame, "--bogus", short, out], 2, r"zelkora-frame: unknown option --bogus"),
+        ([frame, "--version"], 0, re.escape(f"zelkora-frame {VERSION}")),
+        ([pattern, "--version"], 0, re.escape(f"zelkora-testpattern {VERSION}")),
         ([frame, short, out, "--frame"], 2, r"zelkora-frame: --frame needs a value"),
         ([pattern, "--format", "planar", args.work, "p"], 0,
          re.escape(os.path.join(args.work, "p_0001.4K.b"))),

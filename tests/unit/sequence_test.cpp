@@ -10,6 +10,7 @@
 
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
+#include "platform/code_page.h"
 #include "platform/dir_search.h"
 #include "tests/unit/test_files.h"
 
@@ -88,6 +89,41 @@ TEST(Sequence, PathGivesKindPatternAndNamePart) {
     EXPECT_EQ(Viewer.Scratch, c.pattern);
     EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.namePart);
   }
+}
+
+// Code page 932, as Windows keeps it where it ignores the UTF-8 setting: a byte 0x81-0x9F or
+// 0xE0-0xFC and the byte after it are one character, whatever that byte looks like.
+bool LeadByteOf932(uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// Names split between characters only: the second byte of ソ (83 5C) is no separator, and ア
+// (83 41) and ャ (83 61) are two characters, not one in two letter cases.
+TEST(Sequence, DoubleByteNamesSplitBetweenCharactersOnly) {
+  PlatformSetLeadByteRule(LeadByteOf932);
+  const struct {
+    std::string path, pattern, namePart;
+    int32_t kind;
+  } cases[] = {
+      {"C:\\s\\\x83\x5C_0012.dpx", "C:\\s\\\x83\x5C_*.dpx", "\x83\x5C_0012.dpx", Dpx},
+      {"C:\\\x83\x5C\\\x83\x5C.dpx", "C:\\\x83\x5C\\\x83\x5C.dpx", "\x83\x5C.dpx", Dpx},
+      {"C:\\s\\x_1.dpx\x83", "C:\\s\\x_*.dpx\x83", "x_1.dpx\x83", Unknown},  // a lead byte alone
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(TakeOpenPath(c.path.c_str()));
+    EXPECT_EQ(ScanSequence(), -1) << c.path;
+    EXPECT_EQ(Viewer.Kind, c.kind) << c.path;
+    EXPECT_EQ(Viewer.Scratch, c.pattern);
+    EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.namePart);
+  }
+#ifndef _WIN32  // Windows would store these bytes through its own code page, not 932
+  const TestDir dir;
+  Change(dir, "\x83\x41_1.dpx \x83\x41_2.dpx \x83\x61_3.dpx");
+  ASSERT_TRUE(TakeOpenPath((dir / "\x83\x41_1.dpx").c_str()));
+  EXPECT_EQ(ScanSequence(), 0);
+  EXPECT_EQ(Listed(), "*\x83\x41_1.dpx \x83\x41_2.dpx");
+#endif
+  PlatformSetLeadByteRule(nullptr);
 }
 
 // A folder built in this order (enumeration order is the file system's business), the name

@@ -37,11 +37,12 @@ const char kUsage[] =
     "                movie, the frame inside it); default: the frame of INPUT itself\n"
     "  --list        print the frame count, then the sequence's file names in playback\n"
     "                order, one a line; OUTPUT may then be left out\n"
+    "  --version     print the version, the viewer's\n"
     "\n"
     "On failure the viewer's own message, then the reason, goes to stderr and the\n"
     "exit code is 1; a usage error exits with 2. A frame whose file ends early is\n"
     "written with the missing rows black, as the viewer shows it, and a warning on\n"
-    "stderr. --version prints the version.\n";
+    "stderr.\n";
 
 struct Options {
   int32_t ScaleShift = kDefaultScaleShift;

@@ -10,6 +10,7 @@
 #include "tools/testpattern/dpx_file.h"
 #include "tools/testpattern/pattern_files.h"
 #include "tools/testpattern/planar_file.h"
+#include "zelkora_version.h"
 
 // OUTDIR/dpx, planes, mov and sequence: the starting inputs of the fuzz targets.
 int WriteFuzzSeeds(const std::string& outDir);
@@ -37,6 +38,7 @@ const char kUsage[] =
     "  --moov-first  put the moov atom before the mdat atom\n"
     "\n"
     "--seeds writes the starting inputs of the fuzz targets into OUTDIR (tests/fuzz/run.sh).\n"
+    "--version prints the version, the viewer's.\n"
     "\n"
     "The picture: colour bars with the frame number in large digits; a marker in the top-left\n"
     "corner (white square with a red one in its top-left corner); the bars at 75 %; eight\n"
@@ -133,6 +135,9 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      std::printf("zelkora-testpattern %s\n", ZELKORA_VERSION);
       return 0;
     } else if (std::strcmp(arg, "--format") == 0 && hasValue) {
       const char* f = argv[++i];

@@ -2,19 +2,25 @@
 // under the viewer's Wine server and prints one fact a line.
 //
 //   zelkora-probe look [BLOCK]        the client area (screen x, y, width, height), the status
-//                                     bar's height and texts, and each message box of the viewer
+//                                     bar's height, texts and part rectangles (client left, top,
+//                                     right, bottom), and each message box of the viewer
 //   zelkora-probe drop BLOCK PATH...  drops the files on the viewer, as from a file manager
+//   zelkora-probe dpi BLOCK DPI       tells the viewer its window is now on a monitor at DPI, as
+//                                     Windows does on a move (Wine never does), suggesting the
+//                                     window's rectangle scaled
 //
 // BLOCK is the address of a block in the viewer's memory that a look without one made and
 // printed as block=ADDRESS. Exit code 0, or 1 when the viewer's window is not there.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -22,7 +28,7 @@ namespace {
 
 constexpr DWORD kReplyTimeoutMs = 5000;
 // The status bar copies a text into the first half of the block; a drop's list goes into the
-// second half.
+// second half; a part's rectangle after both.
 constexpr SIZE_T kHalf = 4096;
 
 // A hung viewer fails the test instead of hanging it: -1 when no reply came in time.
@@ -52,8 +58,8 @@ int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
     // a thread busy decoding would serve it from inside a signal. So the block is made once,
     // right after the viewer answered a message, while it waits for the next.
     if (Send(hwnd, WM_NULL, 0, 0) == -1) return 0;
-    block = static_cast<char*>(
-        VirtualAllocEx(viewer, nullptr, 2 * kHalf, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    block = static_cast<char*>(VirtualAllocEx(viewer, nullptr, 2 * kHalf + sizeof(RECT),
+                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (block == nullptr) return 0;
     std::printf("block=%p\n", static_cast<void*>(block));
   }
@@ -77,6 +83,12 @@ int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
       text[got] = '\0';
       std::printf("text%d=%s\n", part, text);
     }
+    RECT partRect = {};
+    if (Send(bar, SB_GETRECT, WPARAM(part), LPARAM(block + 2 * kHalf)) > 0 &&
+        ReadProcessMemory(viewer, block + 2 * kHalf, &partRect, sizeof partRect, &got)) {
+      std::printf("part%d=%ld %ld %ld %ld\n", part, partRect.left, partRect.top, partRect.right,
+                  partRect.bottom);
+    }
   }
   // Message boxes and dialogs, with the texts of their children.
   for (HWND box = nullptr; (box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr;) {
@@ -93,21 +105,38 @@ int Look(HWND hwnd, HANDLE viewer, DWORD pid, char* block) {
   return 0;
 }
 
-int Drop(HWND hwnd, HANDLE viewer, char* block, int count, char** paths) {
-  // The handle a drop brings is a DROPFILES header, then the names, each ended by a zero byte,
-  // and one more zero byte. The viewer reads it and hands it to DragFinish to be freed; Wine
-  // declines to free a block that is not of the heap, so the half can serve the next drop.
+int Drop(HWND hwnd, HANDLE viewer, char* block) {
+  // The handle a drop brings is a DROPFILES header, then the names, each ended by a zero, and
+  // one more zero; wide, as Explorer sends them, so that names of any script arrive whole
+  // whatever the probe's code page. The viewer reads it and hands it to DragFinish to be freed;
+  // Wine declines to free a block that is not of the heap, so the half can serve the next drop.
+  int count = 0;
+  wchar_t** paths = CommandLineToArgvW(GetCommandLineW(), &count);
   DROPFILES header = {};
   header.pFiles = sizeof header;
+  header.fWide = TRUE;
   std::vector<char> list(sizeof header);
   std::memcpy(list.data(), &header, sizeof header);
-  for (int i = 0; i < count; ++i)
-    list.insert(list.end(), paths[i], paths[i] + strlen(paths[i]) + 1);
-  list.push_back('\0');
+  for (int i = 3; paths != nullptr && i < count; ++i) {
+    const char* name = reinterpret_cast<const char*>(paths[i]);
+    list.insert(list.end(), name, name + 2 * (wcslen(paths[i]) + 1));
+  }
+  list.insert(list.end(), 2, '\0');
   SIZE_T put = 0;
   const bool written = list.size() <= kHalf &&
                        WriteProcessMemory(viewer, block + kHalf, list.data(), list.size(), &put);
   return written && PostMessageA(hwnd, WM_DROPFILES, WPARAM(block + kHalf), 0) ? 0 : 1;
+}
+
+int MoveToDpi(HWND hwnd, HANDLE viewer, char* block, int dpi) {
+  RECT window;
+  GetWindowRect(hwnd, &window);
+  const RECT suggested = {window.left, window.top,
+                          window.left + MulDiv(window.right - window.left, dpi, 96),
+                          window.top + MulDiv(window.bottom - window.top, dpi, 96)};
+  SIZE_T put = 0;
+  if (!WriteProcessMemory(viewer, block + 2 * kHalf, &suggested, sizeof suggested, &put)) return 1;
+  return Send(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), LPARAM(block + 2 * kHalf)) == -1;
 }
 
 }  // namespace
@@ -115,8 +144,10 @@ int Drop(HWND hwnd, HANDLE viewer, char* block, int count, char** paths) {
 int main(int argc, char** argv) {
   const bool look = argc >= 2 && argc <= 3 && std::strcmp(argv[1], "look") == 0;
   const bool drop = argc >= 4 && std::strcmp(argv[1], "drop") == 0;
-  if (!look && !drop) {
-    std::fprintf(stderr, "usage: zelkora-probe look [BLOCK] | drop BLOCK PATH...\n");
+  const bool dpi = argc == 4 && std::strcmp(argv[1], "dpi") == 0;
+  if (!look && !drop && !dpi) {
+    std::fprintf(stderr,
+                 "usage: zelkora-probe look [BLOCK] | drop BLOCK PATH... | dpi BLOCK DPI\n");
     return 2;
   }
   HWND hwnd = FindWindowA("Zelkora", nullptr);
@@ -126,8 +157,9 @@ int main(int argc, char** argv) {
       OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   if (hwnd == nullptr || viewer == nullptr) return 1;
   char* block = argc >= 3 ? reinterpret_cast<char*>(std::strtoul(argv[2], nullptr, 16)) : nullptr;
-  const int code =
-      look ? Look(hwnd, viewer, pid, block) : Drop(hwnd, viewer, block, argc - 3, argv + 3);
+  const int code = look   ? Look(hwnd, viewer, pid, block)
+                   : drop ? Drop(hwnd, viewer, block)
+                          : MoveToDpi(hwnd, viewer, block, std::atoi(argv[3]));
   CloseHandle(viewer);
   return code;
 }
