@@ -1,5 +1,6 @@
 // Menu commands, the open dialog, dropped files, and the refit that follows a change of size.
 #include <cstring>
+#include <vector>
 
 #include "app/resource.h"
 #include "app/shell.h"
@@ -120,12 +121,12 @@ BOOL ShowOpenDialog(HWND owner, char* file, DWORD fileSize) {
 }
 
 void OnDropFiles(HWND hwnd, HDROP drop) {
-  // Only the first file counts. A name too long for the path buffer comes back cut to one
-  // character too many for it, so the intake refuses it rather than open some other file.
-  char dropped[kPathBufferSize + 1];
-  DragQueryFileA(drop, 0, dropped, sizeof dropped);
+  // Only the first file counts. It is taken whole, however long: the intake refuses a name too
+  // long for the path buffer, and the refusal names the file as it is, not cut short.
+  std::vector<char> dropped(DragQueryFileA(drop, 0, nullptr, 0) + 1, '\0');
+  DragQueryFileA(drop, 0, dropped.data(), UINT(dropped.size()));
   DragFinish(drop);
-  OpenAndShow(hwnd, dropped);
+  OpenAndShow(hwnd, dropped.data());
 }
 
 void RefitDisplay(HWND hwnd) {

@@ -5,16 +5,17 @@
 #include <cstring>
 
 #include "core/viewer_state.h"
+#include "platform/code_page.h"
 
 namespace {
 
 // Short enough that a fact stands whole beside the start or the end of a long name: the box
 // and the status bar show a file name, then this.
 const char* const kReasonTexts[kReasonCount] = {
-    "the path is longer than 259 characters",
+    "the path is longer than 259 bytes",
     "no such file",
     "not enough memory to list %d files",
-    "the folder and the name are longer than 259 characters together",
+    "the folder and the name are longer than 259 bytes together",
     "not a kind of file the viewer reads; it reads .dpx, .mov and .r .g .b planes",
     "can't be opened",
     "no frame %d in the sequence; its frame count is %d",
@@ -50,6 +51,16 @@ const char* const kReasonTexts[kReasonCount] = {
 constexpr char kCut[] = "...";
 constexpr size_t kMaxFact = 200;  // the rest is the name's
 
+// A character whole: both bytes of a double-byte one, or every byte of a UTF-8 sequence, so
+// that a name cut short never begins inside a character.
+size_t CharacterBytes(const char* c) {
+  size_t n = PlatformCharLength(c);
+  if (n == 1 && uint8_t(*c) >= 0xC0) {
+    while ((uint8_t(c[n]) & 0xC0) == 0x80) ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 void ClearReason() {
@@ -67,7 +78,7 @@ void SetReason(ReasonId id, const char* path, ...) {
   fact[kMaxFact] = '\0';
 
   const char* name = path;
-  for (const char* c = path; *c != '\0'; ++c) {
+  for (const char* c = path; *c != '\0'; c += PlatformCharLength(c)) {
     if (*c == '\\' || *c == '/') name = c + 1;
   }
   // The fact is kept whole; a name that leaves it no room keeps its end, where the frame number
@@ -79,8 +90,11 @@ void SetReason(ReasonId id, const char* path, ...) {
   if (nameLength > room) {
     std::memcpy(out, kCut, sizeof kCut - 1);
     out += sizeof kCut - 1;
-    name += nameLength - (room - (sizeof kCut - 1));
-    nameLength = room - (sizeof kCut - 1);
+    while (nameLength > room - (sizeof kCut - 1)) {
+      const size_t bytes = CharacterBytes(name);
+      name += bytes;
+      nameLength -= bytes;
+    }
   }
   std::memcpy(out, name, nameLength);
   out += nameLength;

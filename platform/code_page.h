@@ -5,6 +5,7 @@
 // or a letter: the splitting must step over it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Whether byte begins a two-byte character. Never on posix, whose names are UTF-8.
@@ -13,3 +14,10 @@ bool PlatformIsLeadByte(uint8_t byte);
 // Tests put a double-byte code page's rule in place of the system's; null gives it back.
 using PlatformLeadByteRule = bool (*)(uint8_t byte);
 void PlatformSetLeadByteRule(PlatformLeadByteRule rule);
+
+// Bytes the character at c takes: two for a double-byte character, whose second byte may look
+// like "\" or a letter and must not be taken for one. A lead byte just before the terminator
+// stands alone.
+inline size_t PlatformCharLength(const char* c) {
+  return PlatformIsLeadByte(uint8_t(*c)) && c[1] != '\0' ? 2 : 1;
+}

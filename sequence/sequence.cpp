@@ -33,13 +33,6 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
-// Bytes the character at c takes: two for a double-byte character, whose second byte may look
-// like "\" or a letter (platform/code_page.h) and must not be taken for one. A lead byte just
-// before the terminator stands alone.
-size_t CharLength(const char* c) {
-  return PlatformIsLeadByte(uint8_t(*c)) && c[1] != '\0' ? 2 : 1;
-}
-
 char FoldCase(char c) {
   return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
@@ -69,7 +62,7 @@ bool FindFrameNumber(const char* name, size_t length, size_t& start, size_t& end
   bool found = false;
   size_t run = 0;  // where the run of digits ending at c began
   bool inRun = false;
-  for (size_t c = 0; c < length; c += CharLength(name + c)) {
+  for (size_t c = 0; c < length; c += PlatformCharLength(name + c)) {
     if (name[c] == '.' && inRun) {
       start = run;
       end = c;
@@ -91,7 +84,7 @@ void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
   const size_t length = std::strlen(pattern);
   size_t name = 0;
   const char* extension = nullptr;  // the last dot of the name
-  for (size_t c = 0; c < length; c += CharLength(pattern + c)) {
+  for (size_t c = 0; c < length; c += PlatformCharLength(pattern + c)) {
     if (IsSeparator(pattern[c])) {
       name = c + 1;
       extension = nullptr;
@@ -114,8 +107,8 @@ void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
 
 // Letter case of A-Z only; a double-byte character is compared as it stands.
 bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
-  for (size_t i = 0; i < length; i += CharLength(a + i)) {
-    if (CharLength(a + i) == 2) {
+  for (size_t i = 0; i < length; i += PlatformCharLength(a + i)) {
+    if (PlatformCharLength(a + i) == 2) {
       if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
     } else if (FoldCase(a[i]) != FoldCase(b[i])) {
       return false;

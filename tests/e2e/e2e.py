@@ -500,7 +500,7 @@ def names_of_any_script():
     """A sequence in the folder Größe named ショット_0001.dpx ... opens from the command line and
     by a drop, names its frame in the status bar and plays, in the default locale and in a
     Japanese one (code page 932 but for the manifest's UTF-8). A name longer than the path
-    buffer in UTF-8, though not in characters, says "Can't open file!"."""
+    buffer in UTF-8, though not in characters, says "Can't open file!" and why."""
     folder, locales = os.path.join(WORK, "Größe"), os.path.join(WORK, "locale")
     first, second, long_name = (os.path.join(folder, name) for name in (
         "ショット_0001.dpx", "ショット_0002.dpx", "ö" * 120 + "_0001.dpx"))
@@ -519,7 +519,8 @@ def names_of_any_script():
         viewer.press("Right")
         viewer.watch(2, {0, 1})
         viewer.drop(long_name)
-        viewer.dismiss("Can't open file!")
+        viewer.dismiss("Can't open file!", os.path.basename(long_name) +
+                       ": the path is longer than 259 bytes")
         viewer.ends("q")
 
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <tuple>
 
+#include "core/reasons.h"
 #include "tests/unit/test_files.h"
 #include "tools/testpattern/movie_file.h"
 
@@ -83,7 +84,7 @@ std::vector<ReasonCase> ReasonCases() {
       {{},
        std::string(300, 'f') + ".dpx",
        -1,  // the name cut at its start, the fact whole
-       cant + "..." + std::string(272, 'f') + ".dpx: the path is longer than 259 characters"},
+       cant + "..." + std::string(277, 'f') + ".dpx: the path is longer than 259 bytes"},
       {{}, "g_1.dpx", -1, cant + "g_1.dpx: no such file"},
       {{{"g_1.dpx/", {}}}, "g_1.dpx", -1, cant + "g_1.dpx: no such file"},  // a folder
       {{{"a.mp4", {}}},
@@ -143,6 +144,15 @@ std::vector<ReasonCase> ReasonCases() {
             "frame 0 is 255 bytes, shorter than its rows (256)"),
       movie(Movie({v210}), "no frame 3 in the movie; its frame count is 1", 3),
   };
+}
+
+// A long name cut at its start loses whole characters only: three-byte ソ in UTF-8.
+TEST(Reasons, LongNamesAreCutBetweenCharacters) {
+  std::string name, kept;
+  for (int k = 0; k < 100; ++k) name += "\xE3\x82\xBD";
+  for (int k = 0; k < 92; ++k) kept += "\xE3\x82\xBD";
+  SetReason(kReasonPathTooLong, ("C:\\cut\\" + name + ".dpx").c_str());
+  EXPECT_EQ(Viewer.Reason, "..." + kept + ".dpx: the path is longer than 259 bytes");
 }
 
 TEST(Reasons, EveryRefusalSaysWhy) {

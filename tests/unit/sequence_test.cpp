@@ -115,6 +115,7 @@ TEST(Sequence, DoubleByteNamesSplitBetweenCharactersOnly) {
     EXPECT_EQ(Viewer.Kind, c.kind) << c.path;
     EXPECT_EQ(Viewer.Scratch, c.pattern);
     EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.namePart);
+    EXPECT_EQ(std::string(Viewer.Reason, size_t(Viewer.ReasonFact)), c.namePart + ": ");
   }
 #ifndef _WIN32  // Windows would store these bytes through its own code page, not 932
   const TestDir dir;
@@ -213,7 +214,7 @@ TEST(Sequence, FramesComeInTheOrderOfTheNaiveModelAndLoadOnlyIfTheyFit) {
   const std::string count = "; its frame count is " + std::to_string(names.size());
   const std::pair<int32_t, std::string> loads[] = {
       {at, "0 bytes, too short for a DPX header"},  // an empty file
-      {at + 1, "the folder and the name are longer than 259 characters together"},
+      {at + 1, "the folder and the name are longer than 259 bytes together"},
       {-1, "no frame -1 in the sequence" + count},
       {int32_t(names.size()),
        "no frame " + std::to_string(names.size()) + " in the sequence" + count}};
@@ -257,7 +258,7 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
       {8, 4, 0, "g_1.dpx", "Error: Can't open file!\ng_1.dpx: no such file\n0 8x4"},
       {8, 4, 0, std::string(260, 'f'),
        "Error: Can't open file!\n" + std::string(260, 'f') +
-           ": the path is longer than 259 characters\n0 8x4"},
+           ": the path is longer than 259 bytes\n0 8x4"},
   };
   for (const auto& c : cases) {
     const TestDir dir;

@@ -39,11 +39,16 @@ LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return answered ? LRESULT(result) : -1;
 }
 
-// WM_GETTEXT is carried between processes, its buffer included. A line break of a box's text
-// comes out as the two characters \n, so that one fact stays one line.
+// WM_GETTEXT is carried between processes, its buffer included; wide, then UTF-8 as the
+// viewer's own texts are, so that a name of any script in a box arrives whole whatever the
+// probe's code page. A line break comes out as the two characters \n: one fact stays one line.
 std::string Text(HWND hwnd) {
-  char text[1024] = "";
-  Send(hwnd, WM_GETTEXT, sizeof text, LPARAM(text));
+  wchar_t wide[1024] = L"";
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, sizeof wide / sizeof *wide, LPARAM(wide), SMTO_ABORTIFHUNG,
+                      kReplyTimeoutMs, &ignored);
+  char text[4096] = "";
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
   std::string line;
   for (const char* c = text; *c != '\0'; ++c) {
     if (*c == '\n') line += "\\n";
