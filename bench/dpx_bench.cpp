@@ -62,15 +62,7 @@ int32_t ReadDpxRowsOnly(uint32_t bytesPerPixel) {
   frame.FirstRow = kDpxImageOffset;
   frame.RowBytes = uint32_t(Viewer.SourceWidth) * bytesPerPixel;
   frame.Missing = &kZeroRowBytes;
-  frame.RowBuffers = Viewer.ReadBuffer;
-  frame.BufferBytes = kReadBufferSize;
-  int32_t rows = -1;
-  if (FrameRowsFit(frame)) {
-    RowWalk walk;
-    BeginRowWalk(walk, frame, frame.Files, 0, 1);
-    rows = 0;
-    while (ReadNextShownRow(walk) != nullptr) ++rows;
-  }
+  const int32_t rows = ReadFrameRowsOnly(frame);
   PlatformCloseFile(file);
   return rows;
 }

@@ -53,15 +53,8 @@ int32_t ReadPlanarRowsOnly() {
   frame.FileCount = 3;
   frame.RowBytes = uint32_t(Viewer.SourceWidth) * 2;
   frame.Missing = &kZeroRowBytes;
-  frame.RowBuffers = Viewer.ReadBuffer;
-  frame.BufferBytes = kReadBufferSize;
-  int32_t rows = -1;
-  if (planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr && FrameRowsFit(frame)) {
-    RowWalk walk;
-    BeginRowWalk(walk, frame, frame.Files, 0, 1);
-    rows = 0;
-    while (ReadNextShownRow(walk) != nullptr) ++rows;
-  }
+  const bool open = planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr;
+  const int32_t rows = open ? ReadFrameRowsOnly(frame) : -1;
   for (PlatformFile plane : planes) PlatformCloseFile(plane);
   return rows;
 }

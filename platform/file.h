@@ -19,4 +19,12 @@ uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n);
 // before the start of the file). A position past the end is allowed; reads there deliver nothing.
 int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin origin);
 
+// Reads up to n bytes at `offset`, leaving the file position alone; returns how many arrived
+// (fewer only at the end of the file, 0 on error). Many threads may read one file at once.
+uint32_t PlatformReadFileAt(PlatformFile file, void* buffer, uint32_t n, int64_t offset);
+
+// Asks the system to bring bytes [offset, offset + n) of the file into its file cache, so that a
+// later read of them need not wait for the storage; may block while the storage reads them.
+void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n);
+
 void PlatformCloseFile(PlatformFile file);

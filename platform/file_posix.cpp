@@ -47,6 +47,23 @@ uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n) {
   return got;
 }
 
+uint32_t PlatformReadFileAt(PlatformFile file, void* buffer, uint32_t n, int64_t offset) {
+  auto* at = static_cast<char*>(buffer);
+  uint32_t got = 0;
+  while (got < n) {
+    const ssize_t r = pread(Descriptor(file), at + got, n - got, off_t(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += uint32_t(r);
+  }
+  return got;
+}
+
+void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n) {
+  // The system reads the pages in the background; nothing is copied here.
+  posix_fadvise(Descriptor(file), off_t(offset), off_t(n), POSIX_FADV_WILLNEED);
+}
+
 int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin origin) {
   // lseek refuses a negative result with EINVAL and leaves the position alone, as Windows does.
   const int whence = origin == SeekFromStart ? SEEK_SET
