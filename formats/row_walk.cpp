@@ -4,11 +4,7 @@
 
 const MissingRowBytes kZeroRowBytes = {};
 
-// Measured on this machine's disk, cold, an 8K DPX frame (README): 32 row-sized reads in flight
-// take a 1/4 view in a third of the time 8 take; at Original size 8 requests of 1 MiB beat 32,
-// which only queue up in front of the disk. Reading the rows between shown ones at 1/2 reads
-// twice the bytes and took longer than skipping them.
-FrameReadSettings FrameReads = {32, 1 << 20, 8 << 20, false};
+FrameReadSettings FrameReads = kFrameReadDefaults;
 
 namespace {
 
@@ -68,6 +64,7 @@ void QueueChunk(FrameJob& job, int32_t chunk) {
 // The shape of the frame last decoded, for read-ahead.
 struct FrameShape {
   int32_t FileCount;
+  int64_t FirstRow;
   int64_t FirstChunk;  // from the first file row to the first shown one
   int64_t ChunkStride;
   uint32_t ChunkBytes;
@@ -180,9 +177,12 @@ void FinishChunk(FrameJob& job, int32_t chunk) {
 }
 
 void EndFrameReads(FrameJob& job) {
-  lastShape = {job.Rows->FileCount, job.FirstFileRow * job.RowStride,
+  lastShape = {job.Rows->FileCount,
+               job.Rows->FirstRow,
+               job.FirstFileRow * job.RowStride,
                int64_t(job.ChunkRows) * job.Walk.Step * job.RowStride,
-               uint32_t(RowInChunk(job, job.ChunkRows - 1) + job.Rows->RowBytes), job.Chunks};
+               uint32_t(RowInChunk(job, job.ChunkRows - 1) + job.Rows->RowBytes),
+               job.Chunks};
 }
 
 int32_t FrameWorkerCount(const FrameJob& job) {
@@ -190,16 +190,19 @@ int32_t FrameWorkerCount(const FrameJob& job) {
   return job.Chunks < 1 ? 1 : workers < job.Chunks ? workers : job.Chunks;
 }
 
-void ReadAheadRows(const char* const* paths, int32_t fileCount, int64_t firstRow, bool withHeader) {
+void ReadAheadRows(const char* const* paths, int32_t fileCount, int64_t firstRow) {
   const FrameShape& shape = lastShape;
+  const bool withHeader = firstRow == -1;
+  if (withHeader) firstRow = shape.FirstRow;
   if (shape.FileCount != fileCount || shape.Chunks == 0 || firstRow < 0 ||
       firstRow > INT64_MAX - shape.FirstChunk - shape.ChunkStride * shape.Chunks) {
     return;
   }
+  // A header longer than this is no header the readers know.
+  constexpr int64_t kLongestHeader = 1 << 20;
   for (int32_t k = 0; k < fileCount; ++k) {
     // The header first: the reader reads it before any row.
-    constexpr int64_t kLongestHeader = 1 << 20;
-    if (withHeader) {
+    if (withHeader && firstRow > 0) {
       PlatformQueueReadAhead(paths[k], 0,
                              uint32_t(firstRow < kLongestHeader ? firstRow : kLongestHeader), 0, 1);
     }

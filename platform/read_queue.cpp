@@ -23,7 +23,7 @@ constexpr int32_t kMaxReadAheadJobs = 12;
 struct Readers {
   std::mutex lock;
   std::condition_variable work;      // a read or a range waits, or the crew stops
-  std::condition_variable finished;  // a read is done
+  std::condition_variable finished;  // a read, or a read-ahead range, is done
   std::thread threads[kMaxReaders];
   int32_t count = 0;
   bool stopping = false;
@@ -89,6 +89,7 @@ void ReaderLoop() {
       hold.unlock();
       PlatformCloseFile(spent);
       hold.lock();
+      readers.finished.notify_all();
     }
   }
 }
@@ -147,6 +148,16 @@ void PlatformQueueReadAhead(const char* path, int64_t offset, uint32_t bytes, in
     }
   }
   PlatformCloseFile(file);  // every slot busy, or no reader: the frame is read when shown
+}
+
+void PlatformWaitReadAhead() {
+  std::unique_lock<std::mutex> hold(readers.lock);
+  readers.finished.wait(hold, [] {
+    for (const ReadAheadJob& job : readers.jobs) {
+      if (job.File != nullptr) return false;
+    }
+    return true;
+  });
 }
 
 void PlatformDropReadAhead() {

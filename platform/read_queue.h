@@ -39,6 +39,9 @@ uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed);
 void PlatformQueueReadAhead(const char* path, int64_t offset, uint32_t bytes, int64_t stride,
                             int32_t count);
 
+// Waits until every read-ahead range queued is warmed or dropped, and its file closed.
+void PlatformWaitReadAhead();
+
 // Forgets every read-ahead range not yet started.
 void PlatformDropReadAhead();
 

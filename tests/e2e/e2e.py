@@ -345,8 +345,8 @@ def two_sizes_and_a_drop():
 
 def plates_8k_original_size_play_and_quit():
     """8K frames at Original size, every worker on each one, play through a wrap; Q ends the
-    playing viewer, and its workers with it, with 0. (The window is larger than the screen, so
-    the pictures at this size are the unit tests' and the frame tool's to check.)"""
+    playing viewer, and its workers and readers with it, with 0. (The window is larger than the
+    screen, so the pictures at this size are the unit tests' and the frame tool's to check.)"""
     path = os.path.join(PLATES, "plate_0001.dpx")
     viewer = Viewer(windows_path(path))
     viewer.wait_texts("plate_0001.dpx", "Frame: 0/3", "Step: 0")
