@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/bench_files.h"
+#include "bench/cold_bench.h"
 #include "core/viewer_state.h"
 #include "formats/mov_atoms.h"
 #include "formats/row_walk.h"
@@ -103,6 +104,16 @@ void BM_MovOptionsOnOverOff(benchmark::State& state) {
       });
   ResetViewerState();
 }
+
+ColdFrame MovColdFrame(int32_t k, int32_t shift) {
+  const std::string path = MovBenchFile(k);
+  SetUpViewer(k, shift, false, path);
+  ScanMovAtoms();
+  const uint32_t stride = uint32_t(GetV210RowGeometry(BenchWidth(k)).stride);
+  const int64_t start = MovFrameStart(0);
+  return {{path}, start, stride, BenchHeight(k), start, int64_t(stride) * BenchHeight(k)};
+}
+const bool kMovCold = RegisterColdCases("Mov", MovColdFrame, ReadMovFrame);
 
 }  // namespace
 

@@ -20,6 +20,13 @@ void FillMissing(uint8_t* row, uint32_t from, uint32_t to, const uint8_t* patter
   for (; i < to; ++i) row[i] = pattern[i & 15];
 }
 
+// A request's room in the block: the bytes, the slack after them, and the aligned blocks around
+// them that a read past the cache may fill.
+uint32_t SlotBytesFor(uint64_t bytes) {
+  const uint64_t room = bytes + kRowSlack + 2 * uint64_t(kFileReadAlignment);
+  return uint32_t((room + kFileReadAlignment - 1) / kFileReadAlignment * kFileReadAlignment);
+}
+
 int32_t Clamp(int64_t v, int32_t low, int32_t high) {
   return v < low ? low : v > high ? high : int32_t(v);
 }
@@ -35,9 +42,18 @@ int64_t RowInChunk(const FrameJob& job, int32_t j) {
   return int64_t(j) * job.Walk.Step * job.RowStride;
 }
 
+// Where a request of slot `slot` for file `file` goes: aligned as the reads want it.
 uint8_t* SlotFile(const FrameJob& job, int32_t slot, int32_t file) {
-  return Viewer.ReadBuffer +
+  const uintptr_t block = reinterpret_cast<uintptr_t>(Viewer.ReadBuffer);
+  const uintptr_t aligned = (block + kFileReadAlignment - 1) & ~uintptr_t(kFileReadAlignment - 1);
+  return Viewer.ReadBuffer + (aligned - block) +
          (size_t(slot) * size_t(job.Rows->FileCount) + size_t(file)) * job.SlotBytes;
+}
+
+// The first byte of the chunk queued in a slot, as the read lays it out.
+uint8_t* ChunkData(const FrameJob& job, int32_t slot, int32_t file) {
+  const PlatformReadRequest& request = job.Requests[slot][file];
+  return request.Buffer + request.Offset % kFileReadAlignment;
 }
 
 void QueueChunk(FrameJob& job, int32_t chunk) {
@@ -81,7 +97,8 @@ bool FrameRowsFit(const FrameRows& rows) {
   // A bitmap of another size (a reload without the resize after a source size change) would be
   // written out of bounds, and a row of every file must fit one slot of the block.
   return FrameBufferFitsSource() && rows.FileCount >= 1 && rows.FileCount <= kMaxRowWalkFiles &&
-         (uint64_t(rows.RowBytes) + kRowSlack) * uint64_t(rows.FileCount) <= kFrameReadBytes;
+         uint64_t(SlotBytesFor(rows.RowBytes)) * uint64_t(rows.FileCount) + kFileReadAlignment <=
+             kFrameReadBytes;
 }
 
 void StartFrameReads(FrameJob& job, const FrameRows& rows, ColourStage stage) {
@@ -119,18 +136,19 @@ void StartFrameReads(FrameJob& job, const FrameRows& rows, ColourStage stage) {
   job.ChunkRows = Clamp(perRequest, 1, job.Shown > 0 ? job.Shown : 1);
   job.Chunks = job.Shown == 0 ? 0 : (job.Shown - 1) / job.ChunkRows + 1;
   const uint64_t chunkBytes = uint64_t(RowInChunk(job, job.ChunkRows - 1)) + rows.RowBytes;
-  job.SlotBytes = uint32_t((chunkBytes + kRowSlack + 63) & ~uint64_t(63));
+  job.SlotBytes = SlotBytesFor(chunkBytes);
   const uint64_t slotBytes = uint64_t(job.SlotBytes) * uint64_t(rows.FileCount);
-  const int64_t byBudget = int64_t(settings.BytesInFlight / slotBytes);
-  const int64_t byBlock = int64_t(uint64_t(kFrameReadBytes) / slotBytes);
+  const uint64_t requested = (chunkBytes > 0 ? chunkBytes : 1) * uint64_t(rows.FileCount);
+  const int64_t byBudget = int64_t(settings.BytesInFlight / requested);
+  const int64_t byBlock = int64_t(uint64_t(kFrameReadBytes - kFileReadAlignment) / slotBytes);
   int64_t slots = settings.ReadsInFlight < byBudget ? settings.ReadsInFlight : byBudget;
   slots = slots < byBlock ? slots : byBlock;
   job.Slots = Clamp(slots < job.Chunks ? slots : job.Chunks, 1, kMaxReaders);
-  if (chunkBytes + kRowSlack > kFrameReadBytes / uint64_t(rows.FileCount)) {
+  if (uint64_t(job.SlotBytes) * rows.FileCount + kFileReadAlignment > kFrameReadBytes) {
     // More rows per request than the block holds for every file: one row a request.
     job.ChunkRows = 1;
     job.Chunks = job.Shown;
-    job.SlotBytes = uint32_t((uint64_t(rows.RowBytes) + kRowSlack + 63) & ~uint64_t(63));
+    job.SlotBytes = SlotBytesFor(rows.RowBytes);
     job.Slots = 1;
   }
   for (auto& slot : job.Requests) {
@@ -150,7 +168,7 @@ int32_t TakeChunk(FrameJob& job) {
   const int64_t use = chunk / job.Slots + 1;
   for (int32_t k = 0; k < rows.FileCount; ++k) {
     const uint32_t got = PlatformWaitRead(&job.Requests[slot][k], use);
-    uint8_t* first = SlotFile(job, slot, k);
+    uint8_t* first = ChunkData(job, slot, k);
     for (int32_t j = 0; j < count; ++j) {
       const int64_t at = RowInChunk(job, j);
       const int64_t arrived = int64_t(got) - at;
@@ -166,7 +184,7 @@ int32_t TakeChunk(FrameJob& job) {
 uint8_t* PointAtRow(const FrameJob& job, RowWalk& walk, int32_t chunk, int32_t row) {
   const int32_t slot = chunk % job.Slots;
   const int64_t at = RowInChunk(job, row - chunk * job.ChunkRows);
-  for (int32_t k = 0; k < job.Rows->FileCount; ++k) walk.Rows[k] = SlotFile(job, slot, k) + at;
+  for (int32_t k = 0; k < job.Rows->FileCount; ++k) walk.Rows[k] = ChunkData(job, slot, k) + at;
   // Bottom first, the row in file order is the bitmap row; top first they run the other way.
   const int32_t bitmapRow = job.Rows->Order.BottomUp ? row : job.Shown - 1 - row;
   return Viewer.FramePixels + size_t(bitmapRow) * size_t(walk.Columns) * 4;

@@ -2,19 +2,50 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 // Frames of 8K movies lie far beyond 4 GiB; a 32-bit off_t would wrap silently.
 static_assert(sizeof(off_t) == 8, "build with 64-bit file offsets (_FILE_OFFSET_BITS=64)");
 
-// The handle is the descriptor plus one: descriptor 0 stays distinct from the null failure
-// signal, and an open file costs no allocation.
+// The descriptor, and a second one for reads that bypass the file cache (-1 where the file
+// system has none), with the alignment such reads need.
+struct PlatformFileHandle {
+  int Fd;
+  int Direct;
+  uint32_t DirectAlignment;
+};
+
 static int Descriptor(PlatformFile file) {
-  return int(reinterpret_cast<intptr_t>(file) - 1);
+  return file->Fd;
+}
+
+// A descriptor of the same file that reads past the cache, or -1: statx says whether the file
+// system takes such reads and with which alignment (never coarser than kFileReadAlignment here).
+static int OpenDirect(const char* path, const struct stat& info, uint32_t& alignment) {
+  struct statx direct = {};
+  if (statx(AT_FDCWD, path, 0, STATX_DIOALIGN, &direct) != 0 ||
+      (direct.stx_mask & STATX_DIOALIGN) == 0 || direct.stx_dio_offset_align == 0 ||
+      direct.stx_dio_offset_align > kFileReadAlignment ||
+      direct.stx_dio_mem_align > kFileReadAlignment) {
+    return -1;
+  }
+  alignment = direct.stx_dio_offset_align;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECT);
+  struct stat same;
+  // The name may have been given to another file since the first open: that one is not read.
+  if (fd >= 0 &&
+      (fstat(fd, &same) != 0 || same.st_dev != info.st_dev || same.st_ino != info.st_ino ||
+       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 PlatformFile PlatformOpenFile(const char* path) {
@@ -29,8 +60,14 @@ PlatformFile PlatformOpenFile(const char* path) {
     close(fd);
     return nullptr;
   }
+  auto* file = new (std::nothrow) PlatformFileHandle{fd, -1, 0};
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  file->Direct = OpenDirect(path, info, file->DirectAlignment);
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return reinterpret_cast<PlatformFile>(intptr_t(fd) + 1);
+  return file;
 }
 
 uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n) {
@@ -47,16 +84,63 @@ uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n) {
   return got;
 }
 
-uint32_t PlatformReadFileAt(PlatformFile file, void* buffer, uint32_t n, int64_t offset) {
-  auto* at = static_cast<char*>(buffer);
+namespace {
+
+uint32_t ReadThroughCache(int fd, uint8_t* at, uint32_t n, int64_t offset) {
   uint32_t got = 0;
   while (got < n) {
-    const ssize_t r = pread(Descriptor(file), at + got, n - got, off_t(offset + got));
+    const ssize_t r = pread(fd, at + got, n - got, off_t(offset + got));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += uint32_t(r);
   }
   return got;
+}
+
+// Whether the cache holds (or is already fetching, as read-ahead does) every page of the range:
+// the system's cachestat, which starts no read. False where the system lacks it.
+bool Cached(int fd, int64_t offset, uint32_t n) {
+#if defined(__x86_64__)
+  constexpr long kCachestat = 451;
+  struct {
+    uint64_t Offset, Bytes;
+  } range = {uint64_t(offset), n};
+  struct {
+    uint64_t Cached, Dirty, Writeback, Evicted, RecentlyEvicted;
+  } held = {};
+  static const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
+  const uint64_t pages = (uint64_t(offset) + n + page - 1) / page - uint64_t(offset) / page;
+  return syscall(kCachestat, fd, &range, &held, 0) == 0 && held.Cached >= pages;
+#else
+  (void)fd, (void)offset, (void)n;
+  return false;
+#endif
+}
+
+}  // namespace
+
+uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int64_t offset) {
+  uint8_t* const data = buffer + offset % kFileReadAlignment;
+  if (file->Direct < 0 || n == 0 || Cached(file->Fd, offset, n)) {
+    return ReadThroughCache(file->Fd, data, n, offset);
+  }
+  // Straight from the storage, whole aligned blocks around the range, landing where the range
+  // goes; the cache neither copies the bytes nor keeps them.
+  const int64_t align = file->DirectAlignment;
+  const int64_t first = offset - offset % align, end = (offset + n + align - 1) / align * align;
+  int64_t at = first;
+  while (at < end) {
+    const ssize_t r = pread(file->Direct, data + (at - offset), size_t(end - at), off_t(at));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      // Refused (an alignment the file system wants otherwise): the rest through the cache.
+      const uint32_t done = at > offset ? uint32_t(at - offset) : 0;
+      return done + ReadThroughCache(file->Fd, data + done, n - done, offset + done);
+    }
+    if (r == 0) break;
+    at += r;
+  }
+  return at <= offset ? 0 : at - offset >= n ? n : uint32_t(at - offset);
 }
 
 void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n) {
@@ -74,5 +158,8 @@ int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin o
 }
 
 void PlatformCloseFile(PlatformFile file) {
-  if (file != nullptr) close(Descriptor(file));
+  if (file == nullptr) return;
+  close(file->Fd);
+  if (file->Direct >= 0) close(file->Direct);
+  delete file;
 }

@@ -59,8 +59,10 @@ uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n) {
   return got;
 }
 
-uint32_t PlatformReadFileAt(PlatformFile file, void* buffer, uint32_t n, int64_t offset) {
-  return ReadAt(file->Handle, buffer, n, offset);
+uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int64_t offset) {
+  // Through the cache, where the bytes are asked to land: an unbuffered handle
+  // (FILE_FLAG_NO_BUFFERING) could only be chosen by measuring on Windows itself.
+  return ReadAt(file->Handle, buffer + offset % kFileReadAlignment, n, offset);
 }
 
 void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n) {

@@ -13,8 +13,9 @@
 // Reader threads at most: requests in flight beyond this wait in the queue.
 constexpr int32_t kMaxReaders = 32;
 
-// One read: `Bytes` bytes of `File` from `Offset` into `Buffer`. A request may be queued again
-// once done; `Completed` counts its finished reads, so a waiter can tell this read from the last.
+// One read: `Bytes` bytes of `File` from `Offset` into `Buffer`, as PlatformReadFileAt lays them
+// out there. A request may be queued again once done; `Completed` counts its finished reads, so a
+// waiter can tell this read from the last.
 struct PlatformReadRequest {
   PlatformFile File;
   int64_t Offset;
