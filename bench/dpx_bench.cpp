@@ -204,7 +204,7 @@ void BM_DpxColdGapsReadOverSkipped(benchmark::State& state) {
       if (gaps) state.SetIterationTime(WallSeconds() - started);
     }
   }
-  FrameReads = kFrameReadDefaults;
+  FrameReads = BenchReads();
   state.counters["ratio"] = skipped > 0 ? read / skipped : 0;
   ResetViewerState();
 }
