@@ -67,11 +67,11 @@ void QueueChunk(FrameJob& job, int32_t chunk) {
           uint64_t(job.RowStride);
   for (int32_t k = 0; k < rows.FileCount; ++k) {
     PlatformReadRequest& request = job.Requests[slot][k];
-    request.File = rows.Files[k];
-    request.Offset = int64_t(offset);
-    request.Buffer = SlotFile(job, slot, k);
     // Rows beyond the largest file offset, or of no file, are missing: nothing is asked for.
     const bool reachable = rows.Files[k] != nullptr && offset <= uint64_t(INT64_MAX) - bytes;
+    request.File = rows.Files[k];
+    request.Offset = reachable ? int64_t(offset) : 0;
+    request.Buffer = SlotFile(job, slot, k);
     request.Bytes = reachable ? uint32_t(bytes) : 0;
     PlatformQueueRead(&request);
   }
