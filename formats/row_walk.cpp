@@ -65,6 +65,7 @@ void QueueChunk(FrameJob& job, int32_t chunk) {
       uint64_t(rows.FirstRow) +
       uint64_t(job.FirstFileRow + int64_t(chunk) * job.ChunkRows * job.Walk.Step) *
           uint64_t(job.RowStride);
+  bool cached = true;
   for (int32_t k = 0; k < rows.FileCount; ++k) {
     PlatformReadRequest& request = job.Requests[slot][k];
     // Rows beyond the largest file offset, or of no file, are missing: nothing is asked for.
@@ -73,7 +74,17 @@ void QueueChunk(FrameJob& job, int32_t chunk) {
     request.Offset = reachable ? int64_t(offset) : 0;
     request.Buffer = SlotFile(job, slot, k);
     request.Bytes = reachable ? uint32_t(bytes) : 0;
-    PlatformQueueRead(&request);
+    request.PastCache = true;
+    cached = cached && reachable && PlatformFileCached(request.File, request.Offset, request.Bytes);
+  }
+  // Set before the requests complete, so whoever waits for them sees it.
+  job.ReadByDecoder[slot] = cached;
+  for (int32_t k = 0; k < rows.FileCount; ++k) {
+    if (cached) {
+      PlatformCompleteUnread(&job.Requests[slot][k]);
+    } else {
+      PlatformQueueRead(&job.Requests[slot][k]);
+    }
   }
 }
 
@@ -168,6 +179,7 @@ int32_t TakeChunk(FrameJob& job) {
   const int64_t use = chunk / job.Slots + 1;
   for (int32_t k = 0; k < rows.FileCount; ++k) {
     const uint32_t got = PlatformWaitRead(&job.Requests[slot][k], use);
+    if (job.ReadByDecoder[slot]) continue;
     uint8_t* first = ChunkData(job, slot, k);
     for (int32_t j = 0; j < count; ++j) {
       const int64_t at = RowInChunk(job, j);
@@ -182,11 +194,25 @@ int32_t TakeChunk(FrameJob& job) {
 }
 
 uint8_t* PointAtRow(const FrameJob& job, RowWalk& walk, int32_t chunk, int32_t row) {
+  const FrameRows& rows = *job.Rows;
   const int32_t slot = chunk % job.Slots;
   const int64_t at = RowInChunk(job, row - chunk * job.ChunkRows);
-  for (int32_t k = 0; k < job.Rows->FileCount; ++k) walk.Rows[k] = ChunkData(job, slot, k) + at;
+  for (int32_t k = 0; k < rows.FileCount; ++k) {
+    if (job.ReadByDecoder[slot]) {
+      // The row alone, where the chunk's first would land, through the cache.
+      const PlatformReadRequest& request = job.Requests[slot][k];
+      const int64_t offset = request.Offset + at;
+      uint8_t* const buffer = request.Buffer;
+      const uint32_t got = PlatformReadFileAt(request.File, buffer, rows.RowBytes, offset, false);
+      uint8_t* const data = buffer + offset % kFileReadAlignment;
+      FillMissing(data, got, rows.RowBytes, rows.Missing->Bytes);
+      walk.Rows[k] = data;
+    } else {
+      walk.Rows[k] = ChunkData(job, slot, k) + at;
+    }
+  }
   // Bottom first, the row in file order is the bitmap row; top first they run the other way.
-  const int32_t bitmapRow = job.Rows->Order.BottomUp ? row : job.Shown - 1 - row;
+  const int32_t bitmapRow = rows.Order.BottomUp ? row : job.Shown - 1 - row;
   return Viewer.FramePixels + size_t(bitmapRow) * size_t(walk.Columns) * 4;
 }
 

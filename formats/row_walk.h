@@ -95,7 +95,10 @@ bool FrameRowsFit(const FrameRows& rows);
 // The reads of one frame. Its shown rows, in file order, are cut into chunks: one row, or as many
 // neighbouring rows as one request takes. Chunk c is read into slot c % Slots of the read block,
 // every file of it in one request, and the next chunk of a slot is queued when its decode is done,
-// so Slots chunks are in flight while the workers decode the ones that arrived.
+// so Slots chunks are in flight while the workers decode the ones that arrived. A chunk the file
+// cache holds is not queued: its decoder reads it row by row, each just before decoding it, so
+// the row is still in the processor's cache and no reader thread is woken (a frame in memory
+// decodes as fast as it did before the readers).
 struct FrameJob {
   const FrameRows* Rows;
   ColourStage Stage;
@@ -109,6 +112,7 @@ struct FrameJob {
   uint32_t SlotBytes;  // the block's room for one file of one slot
   std::atomic<int32_t> NextChunk;
   PlatformReadRequest Requests[kMaxReaders][kMaxRowWalkFiles];
+  bool ReadByDecoder[kMaxReaders];  // the slot's chunk was found in the file cache
 };
 
 // Plans the frame's chunks and queues the first Slots of them. Only for rows that FrameRowsFit.
@@ -120,7 +124,8 @@ void StartFrameReads(FrameJob& job, const FrameRows& rows, ColourStage stage);
 int32_t TakeChunk(FrameJob& job);
 
 // Points walk.Rows at shown row `row` (counted in file order over the frame) of taken chunk
-// `chunk` and returns the first bitmap pixel of the row it lands in.
+// `chunk`, reading it first when the chunk's decoder reads it, and returns the first bitmap
+// pixel of the row it lands in.
 uint8_t* PointAtRow(const FrameJob& job, RowWalk& walk, int32_t chunk, int32_t row);
 
 // The chunk is decoded: its slot takes the next chunk's reads.

@@ -97,9 +97,11 @@ uint32_t ReadThroughCache(int fd, uint8_t* at, uint32_t n, int64_t offset) {
   return got;
 }
 
-// Whether the cache holds (or is already fetching, as read-ahead does) every page of the range:
-// the system's cachestat, which starts no read. False where the system lacks it.
-bool Cached(int fd, int64_t offset, uint32_t n) {
+}  // namespace
+
+// The system's cachestat, which starts no read, counts the pages of the range the cache holds,
+// those still on their way in included. False where the system lacks it.
+bool PlatformFileCached(PlatformFile file, int64_t offset, uint32_t n) {
 #if defined(__x86_64__)
   constexpr long kCachestat = 451;
   struct {
@@ -110,18 +112,17 @@ bool Cached(int fd, int64_t offset, uint32_t n) {
   } held = {};
   static const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
   const uint64_t pages = (uint64_t(offset) + n + page - 1) / page - uint64_t(offset) / page;
-  return syscall(kCachestat, fd, &range, &held, 0) == 0 && held.Cached >= pages;
+  return syscall(kCachestat, file->Fd, &range, &held, 0) == 0 && held.Cached >= pages;
 #else
-  (void)fd, (void)offset, (void)n;
+  (void)file, (void)offset, (void)n;
   return false;
 #endif
 }
 
-}  // namespace
-
-uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int64_t offset) {
+uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int64_t offset,
+                            bool pastCache) {
   uint8_t* const data = buffer + offset % kFileReadAlignment;
-  if (file->Direct < 0 || n == 0 || Cached(file->Fd, offset, n)) {
+  if (!pastCache || file->Direct < 0 || n == 0) {
     return ReadThroughCache(file->Fd, data, n, offset);
   }
   // Straight from the storage, whole aligned blocks around the range, landing where the range

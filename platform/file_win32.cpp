@@ -59,10 +59,15 @@ uint32_t PlatformReadFile(PlatformFile file, void* buffer, uint32_t n) {
   return got;
 }
 
-uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int64_t offset) {
+uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int64_t offset, bool) {
   // Through the cache, where the bytes are asked to land: an unbuffered handle
   // (FILE_FLAG_NO_BUFFERING) could only be chosen by measuring on Windows itself.
   return ReadAt(file->Handle, buffer + offset % kFileReadAlignment, n, offset);
+}
+
+bool PlatformFileCached(PlatformFile, int64_t, uint32_t) {
+  // No call tells without reading: every chunk goes to the readers.
+  return false;
 }
 
 void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n) {

@@ -60,8 +60,8 @@ void ReaderLoop() {
       readers.first = request->Next;
       if (readers.first == nullptr) readers.last = nullptr;
       hold.unlock();
-      Finish(request,
-             PlatformReadFileAt(request->File, request->Buffer, request->Bytes, request->Offset));
+      Finish(request, PlatformReadFileAt(request->File, request->Buffer, request->Bytes,
+                                         request->Offset, request->PastCache));
       hold.lock();
       continue;
     }
@@ -121,8 +121,12 @@ void PlatformQueueRead(PlatformReadRequest* request) {
       return;
     }
   }
-  Finish(request,
-         PlatformReadFileAt(request->File, request->Buffer, request->Bytes, request->Offset));
+  Finish(request, PlatformReadFileAt(request->File, request->Buffer, request->Bytes,
+                                     request->Offset, request->PastCache));
+}
+
+void PlatformCompleteUnread(PlatformReadRequest* request) {
+  Finish(request, 0);
 }
 
 uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed) {

@@ -21,6 +21,7 @@ struct PlatformReadRequest {
   int64_t Offset;
   uint8_t* Buffer;
   uint32_t Bytes;
+  bool PastCache;                  // PlatformReadFileAt's
   uint32_t Got;                    // how many bytes arrived: fewer at the end of the file
   std::atomic<int64_t> Completed;  // set by the queue
   PlatformReadRequest* Next;       // the queue's own link
@@ -29,6 +30,9 @@ struct PlatformReadRequest {
 // Queues the read; it starts at once when a reader is free. Readers are started on first use;
 // when none can be started the read is done here, before the call returns.
 void PlatformQueueRead(PlatformReadRequest* request);
+
+// Counts the request as done without reading anything (Got 0): its reader found it needless.
+void PlatformCompleteUnread(PlatformReadRequest* request);
 
 // Waits until the request has finished `completed` reads in all; returns its Got.
 uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed);
