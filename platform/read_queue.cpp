@@ -1,5 +1,7 @@
 #include "platform/read_queue.h"
 
+#include "platform/async_read.h"
+
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -27,6 +29,8 @@ struct Readers {
   std::thread threads[kMaxReaders];
   int32_t count = 0;
   bool stopping = false;
+  int32_t started = 0;                   // reads the system runs by itself, not yet ended
+  bool ending = false;                   // a waiter is collecting ended ones
   PlatformReadRequest* first = nullptr;  // reads in the order queued
   PlatformReadRequest* last = nullptr;
   ReadAheadJob jobs[kMaxReadAheadJobs] = {};
@@ -110,6 +114,12 @@ void EnsureReaders() {
 }  // namespace
 
 void PlatformQueueRead(PlatformReadRequest* request) {
+  if (PlatformStartAsyncRead(request)) {
+    std::lock_guard<std::mutex> hold(readers.lock);
+    ++readers.started;
+    readers.finished.notify_all();  // a waiter that found none started collects this one
+    return;
+  }
   {
     std::lock_guard<std::mutex> hold(readers.lock);
     EnsureReaders();
@@ -131,7 +141,26 @@ void PlatformCompleteUnread(PlatformReadRequest* request) {
 
 uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed) {
   std::unique_lock<std::mutex> hold(readers.lock);
-  readers.finished.wait(hold, [&] { return request->Completed.load() >= completed; });
+  while (request->Completed.load() < completed) {
+    if (readers.started == 0 || readers.ending) {
+      readers.finished.wait(hold);
+      continue;
+    }
+    // One waiter at a time collects what the system finished, for every waiter.
+    readers.ending = true;
+    hold.unlock();
+    PlatformReadRequest* ended[kMaxReaders];
+    uint32_t got[kMaxReaders];
+    const int32_t count = PlatformEndAsyncReads(ended, got, kMaxReaders);
+    hold.lock();
+    for (int32_t i = 0; i < count; ++i) {
+      ended[i]->Got = got[i];
+      ended[i]->Completed.fetch_add(1);
+    }
+    readers.started -= count;
+    readers.ending = false;
+    readers.finished.notify_all();
+  }
   return request->Got;
 }
 
