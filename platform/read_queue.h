@@ -1,7 +1,8 @@
-// Reads in flight: a crew of reader threads that serve positional reads of open files, so that
-// many requests wait on the storage at once whatever the number of decode workers. Storage is
-// latency-bound: one stream of row-sized reads gets a fraction of what it delivers to dozens of
-// requests outstanding. Besides the reads, the crew warms the system's file cache with ranges of
+// Reads in flight: many requests wait on the storage at once whatever the number of decode
+// workers. Storage is latency-bound: one stream of row-sized reads gets a fraction of what it
+// delivers to dozens of requests outstanding. Where the system runs reads by itself (Linux's
+// asynchronous reads, for reads past the file cache) no thread waits in each; every other read
+// goes to a crew of reader threads. The crew also warms the system's file cache with ranges of
 // files named by path (playback's read-ahead), whenever no read is waiting.
 #pragma once
 
