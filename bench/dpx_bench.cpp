@@ -278,6 +278,7 @@ BENCHMARK(BM_DpxColdPlayback)
     ->Args({2})
     ->Args({0})
     ->Iterations(1)
+    ->Repetitions(3)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 BENCHMARK(BM_DpxFrame)

@@ -144,7 +144,7 @@ for title, name, ffmpeg_file in readers:
             play = get("BM_DpxColdPlayback", table=counters, shift=shift)
             if play is not None:
                 print(f"  8K 1/{1 << shift}  cold playback / floor {play['ratio']:4.2f}  >= 0.8 "
-                      f"{play['fps']:7.2f} {play['floor_fps']:7.2f}  frames a second, 24 frames")
+                      f"{play['fps']:7.2f} {play['floor_fps']:7.2f}  frames a second, median of 3")
         gaps = get("BM_DpxColdGapsReadOverSkipped", table=counters)
         if gaps is not None:
             print(f"  8K 1/2  cold gaps read / skipped {gaps['ratio']:4.2f}  (above 1: skipping "
