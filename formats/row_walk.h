@@ -230,6 +230,6 @@ int32_t DecodeFrame(const FrameRows& rows) {
   return 0;
 }
 
-// The same reads as DecodeFrame, nothing decoded: what a frame costs at the least. The number of
-// shown rows read, or -1 as DecodeFrame.
+// The same reads as DecodeFrame on one worker, nothing decoded: the I/O floor of the benchmarks.
+// The number of shown rows read, or -1 as DecodeFrame.
 int32_t ReadFrameRowsOnly(const FrameRows& rows);
