@@ -139,11 +139,15 @@ void RefitDisplay(HWND hwnd) {
 }
 
 void LoadFrameFitted(HWND hwnd) {
-  // Frames of one sequence may differ in size; playback goes on at the new size.
   bool rebuilt = false;
   const int32_t result = ShowFrame(rebuilt);
+  TakeLoadResult(hwnd, result, rebuilt);
+}
+
+void TakeLoadResult(HWND hwnd, int32_t result, bool rebuilt) {
   // Only a frame there was to read is marked: with nothing open a load fails quietly.
   Shell.FrameUnreadable = result != 0 && Viewer.FrameCount > 0;
+  // Frames of one sequence may differ in size; playback goes on at the new size.
   if (rebuilt) {
     ResetPanning();
     FitWindowToFrameBuffer(hwnd);

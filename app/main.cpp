@@ -6,6 +6,7 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "platform/read_queue.h"
 #include "platform/workers.h"
 #include "sequence/sequence.h"
 
@@ -62,5 +63,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     DispatchMessageA(&msg);
   }
   PlatformStopWorkers();  // no thread outlives the window
+  PlatformStopReaders();
   return static_cast<int>(msg.wParam);  // the code posted with WM_QUIT
 }

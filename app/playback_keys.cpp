@@ -2,6 +2,7 @@
 #include "app/shell.h"
 #include "core/playback.h"
 #include "core/viewer_state.h"
+#include "sequence/sequence.h"
 
 namespace {
 // Timer 1 of the main window, without a timer procedure: ticks arrive as WM_TIMER, and the
@@ -53,7 +54,8 @@ void OnKeyDown(HWND hwnd, WPARAM virtualKey) {
 }
 
 void OnTimer(HWND hwnd) {
-  Viewer.CurrentFrame = NextFrameIndex(Viewer.CurrentFrame, Viewer.PlaybackStep, Viewer.FrameCount);
-  LoadFrameFitted(hwnd);
+  bool rebuilt = false;
+  const int32_t result = PlaybackTick(rebuilt);
+  TakeLoadResult(hwnd, result, rebuilt);
   RepaintWindow(hwnd);
 }

@@ -77,6 +77,10 @@ void RefitDisplay(HWND hwnd);
 // frame of another size. No repaint, no change of step.
 void LoadFrameFitted(HWND hwnd);
 
+// What a load's result means for the window: the name marked when the frame could not be read,
+// the view back at the top-left and the window fitted when the bitmap was rebuilt.
+void TakeLoadResult(HWND hwnd, int32_t result, bool rebuilt);
+
 // --- panning a picture larger than the window (panning.cpp) ---
 
 // The bitmap pixel at the top-left corner of the client area: (0, 0) unless the picture is

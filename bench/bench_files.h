@@ -21,6 +21,7 @@
 #include "colour/colour.h"
 #include "core/frame_buffer.h"
 #include "core/viewer_state.h"
+#include "formats/row_walk.h"
 #include "platform/workers.h"
 #include "tools/testpattern/row_file.h"
 
@@ -69,6 +70,21 @@ inline int32_t BenchWorkers() {
   return forced != nullptr ? std::atoi(forced) : PlatformProcessorCount();
 }
 
+// How frames are read: ZELKORA_BENCH_READS="reads in flight,request KiB,KiB in flight" when set
+// (to compare choices), else the viewer's own.
+inline FrameReadSettings BenchReads() {
+  FrameReadSettings reads = kFrameReadDefaults;
+  if (const char* forced = std::getenv("ZELKORA_BENCH_READS")) {
+    unsigned depth = 0, request = 0, inFlight = 0;
+    if (std::sscanf(forced, "%u,%u,%u", &depth, &request, &inFlight) == 3) {
+      reads.ReadsInFlight = int32_t(depth);
+      reads.RequestBytes = request << 10;
+      reads.BytesInFlight = inFlight << 10;
+    }
+  }
+  return reads;
+}
+
 // The options of the colour stage, both on or both off.
 inline void SetOptions(bool on) {
   Viewer.HdrToSdr = on ? 1 : 0;
@@ -81,6 +97,7 @@ inline void SetUpViewer(int64_t k, int32_t shift, bool options, const std::strin
   ResetViewerState();
   BuildColourTables();
   PlatformStartWorkers(BenchWorkers());
+  FrameReads = BenchReads();
   Viewer.SourceWidth = BenchWidth(k);
   Viewer.SourceHeight = BenchHeight(k);
   Viewer.ScaleShift = shift;

@@ -5,15 +5,21 @@
 // options off, and an external decoder / ours).
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bench/bench_files.h"
+#include "bench/cold_bench.h"
+#include "core/playback.h"
 #include "core/viewer_state.h"
 #include "formats/dpx_reader.h"
 #include "formats/row_walk.h"
 #include "platform/file.h"
+#include "platform/read_queue.h"
+#include "sequence/sequence.h"
 #include "tools/testpattern/dpx_file.h"
 
 namespace {
@@ -50,6 +56,34 @@ std::string Dpx10BenchFile(int32_t k) {
                    DpxLayoutFile({50, 10, 1}, width, BenchHeight(k), picture));
 }
 
+// A picture like camera footage, beside the one above that uses every code: smooth gradients,
+// hard edges between blocks of another brightness, and grain of a few codes.
+std::string DpxCameraBenchFile(int32_t k) {
+  const int32_t width = BenchWidth(k), height = BenchHeight(k);
+  std::vector<Rgb10> pixels(size_t(width), Rgb10{});
+  auto fill = [width, height, pixels](uint64_t row, uint8_t* out) mutable {
+    const double y = double(row) / height;
+    for (int32_t x = 0; x < width; ++x) {
+      const double u = double(x) / width;
+      const int32_t block = ((x * 6 / width) + int32_t(y * 4)) % 3 * 90;
+      const uint32_t grain = uint32_t(x * 2654435761u ^ row * 40503u) >> 29;  // 0..7
+      const auto code = [&](double v) {
+        const int32_t c = int32_t(v) + block + int32_t(grain) - 3;
+        return uint16_t(c < 64 ? 64 : c > 940 ? 940 : c);
+      };
+      pixels[x] = {code(200 + 300 * u + 100 * std::sin(6 * y)), code(180 + 250 * y + 80 * u),
+                   code(150 + 200 * (1 - u) * y)};
+    }
+    PutDpxRow(pixels.data(), width, out);
+  };
+  return BenchFile("bench" + std::to_string(k) + "K-camera.dpx",
+                   {DpxHeader(uint32_t(width), uint32_t(height)),
+                    uint64_t(height),
+                    size_t(width) * kDpxBytesPerPixel,
+                    fill,
+                    {}});
+}
+
 // ReadDpxFrame without the decode: what reading the frame costs at the least.
 int32_t ReadDpxRowsOnly(uint32_t bytesPerPixel) {
   PlatformFile file = PlatformOpenFile(Viewer.Path);
@@ -62,22 +96,18 @@ int32_t ReadDpxRowsOnly(uint32_t bytesPerPixel) {
   frame.FirstRow = kDpxImageOffset;
   frame.RowBytes = uint32_t(Viewer.SourceWidth) * bytesPerPixel;
   frame.Missing = &kZeroRowBytes;
-  frame.RowBuffers = Viewer.ReadBuffer;
-  frame.BufferBytes = kReadBufferSize;
-  int32_t rows = -1;
-  if (FrameRowsFit(frame)) {
-    RowWalk walk;
-    BeginRowWalk(walk, frame, frame.Files, 0, 1);
-    rows = 0;
-    while (ReadNextShownRow(walk) != nullptr) ++rows;
-  }
+  const int32_t rows = ReadFrameRowsOnly(frame);
   PlatformCloseFile(file);
   return rows;
 }
 
-void SetUpDpx(benchmark::State& state, bool options, bool tenBits = false) {
+enum Picture { kEveryCode, kTenBits, kCamera };
+
+void SetUpDpx(benchmark::State& state, bool options, Picture picture = kEveryCode) {
   const int32_t k = int32_t(state.range(0));
-  const std::string path = tenBits ? Dpx10BenchFile(k) : DpxBenchFile(k);
+  const std::string path = picture == kTenBits  ? Dpx10BenchFile(k)
+                           : picture == kCamera ? DpxCameraBenchFile(k)
+                                                : DpxBenchFile(k);
   SetUpViewer(k, int32_t(state.range(1)), options, path);
 }
 
@@ -107,9 +137,10 @@ void BM_DpxDecodeOverFloor(benchmark::State& state) {
   ResetViewerState();
 }
 
-// Both colour options on against both off, in alternation like the pair above.
+// Both colour options on against both off, in alternation like the pair above, on the picture
+// that uses every code and on the camera-like one.
 void BM_DpxOptionsOnOverOff(benchmark::State& state) {
-  SetUpDpx(state, false);
+  SetUpDpx(state, false, state.range(2) != 0 ? kCamera : kEveryCode);
   MeasurePair(
       state,
       [] {
@@ -124,7 +155,7 @@ void BM_DpxOptionsOnOverOff(benchmark::State& state) {
 }
 
 void BM_Dpx10Frame(benchmark::State& state) {
-  SetUpDpx(state, false, true);
+  SetUpDpx(state, false, kTenBits);
   for (auto _ : state) {
     if (ReadDpxFrame() != 0) state.SkipWithError("ReadDpxFrame failed");
     benchmark::DoNotOptimize(Viewer.FramePixels[0]);
@@ -133,7 +164,7 @@ void BM_Dpx10Frame(benchmark::State& state) {
 }
 
 void BM_Dpx10Floor(benchmark::State& state) {
-  SetUpDpx(state, false, true);
+  SetUpDpx(state, false, kTenBits);
   for (auto _ : state) {
     if (ReadDpxRowsOnly(4) < 0) state.SkipWithError("no rows read");
   }
@@ -141,14 +172,115 @@ void BM_Dpx10Floor(benchmark::State& state) {
 }
 
 void BM_Dpx10DecodeOverFloor(benchmark::State& state) {
-  SetUpDpx(state, false, true);
+  SetUpDpx(state, false, kTenBits);
   MeasurePair(
       state, [] { ReadDpxFrame(); }, [] { ReadDpxRowsOnly(4); });
   ResetViewerState();
 }
 
+ColdFrame DpxColdFrame(int32_t k, int32_t shift) {
+  const std::string path = DpxBenchFile(k);
+  SetUpViewer(k, shift, false, path);
+  return {{path},
+          kDpxImageOffset,
+          uint32_t(BenchWidth(k)) * 6,
+          BenchHeight(k),
+          0,
+          int64_t(std::filesystem::file_size(path))};
+}
+const bool kDpxCold = RegisterColdCases("Dpx", DpxColdFrame, ReadDpxFrame);
+
+// At 1/2, cold: the rows between shown ones read in the same requests, against skipped.
+void BM_DpxColdGapsReadOverSkipped(benchmark::State& state) {
+  const ColdFrame frame = DpxColdFrame(8, 1);
+  double read = 0, skipped = 0;
+  for (auto _ : state) {
+    for (const bool gaps : {true, false}) {
+      FrameReads.ReadGaps = gaps;
+      DropFromCache(frame.Paths);
+      const double started = WallSeconds();
+      ReadDpxFrame();
+      (gaps ? read : skipped) += WallSeconds() - started;
+      if (gaps) state.SetIterationTime(WallSeconds() - started);
+    }
+  }
+  FrameReads = BenchReads();
+  state.counters["ratio"] = skipped > 0 ? read / skipped : 0;
+  ResetViewerState();
+}
+
+// 24 consecutive 8K frames, cold, through the viewer's own tick (load and decode, no paint) with
+// its read-ahead, against the device floor for the same 24 frames.
+constexpr int32_t kPlayedFrames = 24;
+
+std::vector<std::string> PlaybackFiles() {
+  const std::string first = DpxBenchFile(8);
+  const std::filesystem::path folder = std::filesystem::path(kBenchFolder) / "play8K";
+  std::filesystem::create_directories(folder);
+  std::vector<std::string> paths;
+  for (int32_t f = 0; f < kPlayedFrames; ++f) {
+    const std::string name = (folder / ("play_" + std::to_string(1000 + f) + ".dpx")).string();
+    std::error_code error;
+    if (std::filesystem::file_size(name, error) != std::filesystem::file_size(first) || error) {
+      std::filesystem::copy_file(first, name, std::filesystem::copy_options::overwrite_existing);
+    }
+    paths.push_back(name);
+  }
+  return paths;
+}
+
+void BM_DpxColdPlayback(benchmark::State& state) {
+  const int32_t shift = int32_t(state.range(0));
+  const std::vector<std::string> paths = PlaybackFiles();
+  SetUpViewer(8, shift, false, paths[0]);
+  if (OpenPath(paths[0].c_str()) || Viewer.FrameCount != kPlayedFrames) {
+    state.SkipWithError("the sequence did not open at its size");
+  }
+  PressPlaybackKey(KeyStepForward);
+  double played = 0, floor = 0;
+  for (auto _ : state) {
+    DropFromCache(paths);
+    Viewer.CurrentFrame = kPlayedFrames - 1;  // the first tick shows frame 0
+    const double started = WallSeconds();
+    for (int32_t f = 0; f < kPlayedFrames; ++f) {
+      bool rebuilt = false;
+      if (PlaybackTick(rebuilt) != 0) state.SkipWithError("a tick failed");
+    }
+    const double took = WallSeconds() - started;
+    PlatformDropReadAhead();
+    PlatformWaitReadAhead();
+    double spent[2] = {};
+    for (const std::string& path : paths) {
+      const ColdFrame frame = {
+          {path}, kDpxImageOffset, 7680 * 6, 4320, 0, int64_t(std::filesystem::file_size(path))};
+      for (const bool sequential : {false, true})
+        spent[sequential] += FloorSeconds(frame, shift, sequential);
+    }
+    played += took;
+    floor += std::min(spent[0], spent[1]);
+    state.SetIterationTime(took);
+  }
+  const double n = double(state.iterations());
+  state.counters["fps"] = played > 0 ? kPlayedFrames * n / played : 0;
+  state.counters["floor_fps"] = floor > 0 ? kPlayedFrames * n / floor : 0;
+  state.counters["ratio"] = played > 0 ? floor / played : 0;
+  ResetViewerState();
+}
+
 }  // namespace
 
+BENCHMARK(BM_DpxColdGapsReadOverSkipped)
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_DpxColdPlayback)
+    ->ArgNames({"shift"})
+    ->Args({2})
+    ->Args({0})
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 BENCHMARK(BM_DpxFrame)
     ->ArgNames({"K", "shift", "options"})
     ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
@@ -165,8 +297,8 @@ BENCHMARK(BM_DpxDecodeOverFloor)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 BENCHMARK(BM_DpxOptionsOnOverOff)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
+    ->ArgNames({"K", "shift", "camera"})
+    ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 BENCHMARK(BM_Dpx10Frame)

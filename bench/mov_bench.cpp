@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "bench/bench_files.h"
+#include "bench/cold_bench.h"
 #include "core/viewer_state.h"
 #include "formats/mov_atoms.h"
+#include "formats/row_walk.h"
 #include "formats/v210_reader.h"
 #include "formats/v210_row.h"
 #include "platform/file.h"
@@ -39,23 +41,15 @@ std::string MovBenchFile(int32_t k) {
 
 // ReadMovFrame without the unpacking and conversion: what reading the frame costs at the least.
 int32_t ReadMovRowsOnly() {
-  const int32_t height = Viewer.SourceHeight;
-  const uint32_t stride = uint32_t(GetV210RowGeometry(Viewer.SourceWidth).stride);
-  const int32_t shownMask = (int32_t(1) << Viewer.ScaleShift) - 1;
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return -1;
-  const int64_t frameStart = MovFrameStart(Viewer.CurrentFrame);
-  PlatformSeekFile(file, frameStart, SeekFromStart);
-  int32_t rows = 0;
-  for (int32_t r = height - 1; r >= 0; --r) {
-    if ((r & shownMask) != 0) {
-      PlatformSeekFile(file, stride, SeekFromCurrent);
-      continue;
-    }
-    PlatformReadFile(file, Viewer.MovRowBuffer, stride);
-    ++rows;
-  }
-  benchmark::DoNotOptimize(Viewer.MovRowBuffer[0]);
+  FrameRows frame = {};
+  frame.Files[0] = file;
+  frame.FileCount = 1;
+  frame.FirstRow = MovFrameStart(Viewer.CurrentFrame);
+  frame.RowBytes = uint32_t(GetV210RowGeometry(Viewer.SourceWidth).stride);
+  frame.Missing = &kV210BlackRowBytes;
+  const int32_t rows = ReadFrameRowsOnly(frame);
   PlatformCloseFile(file);
   return rows;
 }
@@ -110,6 +104,16 @@ void BM_MovOptionsOnOverOff(benchmark::State& state) {
       });
   ResetViewerState();
 }
+
+ColdFrame MovColdFrame(int32_t k, int32_t shift) {
+  const std::string path = MovBenchFile(k);
+  SetUpViewer(k, shift, false, path);
+  ScanMovAtoms();
+  const uint32_t stride = uint32_t(GetV210RowGeometry(BenchWidth(k)).stride);
+  const int64_t start = MovFrameStart(0);
+  return {{path}, start, stride, BenchHeight(k), start, int64_t(stride) * BenchHeight(k)};
+}
+const bool kMovCold = RegisterColdCases("Mov", MovColdFrame, ReadMovFrame);
 
 }  // namespace
 

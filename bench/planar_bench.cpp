@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/bench_files.h"
+#include "bench/cold_bench.h"
 #include "core/viewer_state.h"
 #include "formats/rgb_planes_reader.h"
 #include "formats/row_walk.h"
@@ -53,15 +54,8 @@ int32_t ReadPlanarRowsOnly() {
   frame.FileCount = 3;
   frame.RowBytes = uint32_t(Viewer.SourceWidth) * 2;
   frame.Missing = &kZeroRowBytes;
-  frame.RowBuffers = Viewer.ReadBuffer;
-  frame.BufferBytes = kReadBufferSize;
-  int32_t rows = -1;
-  if (planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr && FrameRowsFit(frame)) {
-    RowWalk walk;
-    BeginRowWalk(walk, frame, frame.Files, 0, 1);
-    rows = 0;
-    while (ReadNextShownRow(walk) != nullptr) ++rows;
-  }
+  const bool open = planes[0] != nullptr && planes[1] != nullptr && planes[2] != nullptr;
+  const int32_t rows = open ? ReadFrameRowsOnly(frame) : -1;
   for (PlatformFile plane : planes) PlatformCloseFile(plane);
   return rows;
 }
@@ -88,6 +82,17 @@ void BM_PlanarFloor(benchmark::State& state) {
   }
   ResetViewerState();
 }
+
+ColdFrame PlanarColdFrame(int32_t k, int32_t shift) {
+  const std::string path = PlanarBenchFiles(k);
+  SetUpViewer(k, shift, false, path);
+  ColdFrame frame = {{}, 0, uint32_t(BenchWidth(k)) * 2, BenchHeight(k), 0, 0};
+  frame.Bytes = int64_t(frame.RowBytes) * frame.Height;
+  for (const char plane : kPlaneLetters)
+    frame.Paths.push_back(path.substr(0, path.size() - 1) + plane);
+  return frame;
+}
+const bool kPlanarCold = RegisterColdCases("Planar", PlanarColdFrame, ReadRgbPlanesFrame);
 
 }  // namespace
 

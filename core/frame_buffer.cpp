@@ -4,7 +4,6 @@
 
 #include "core/viewer_state.h"
 #include "platform/heap.h"
-#include "platform/workers.h"
 
 namespace {
 constexpr uint32_t kBiRgb = 0;
@@ -41,8 +40,7 @@ void ResetFrameBuffer() {
     info.bmiHeader.biHeight = height;
   }
   if (Viewer.ReadBuffer == nullptr) {
-    Viewer.ReadBuffer =
-        static_cast<uint8_t*>(PlatformAllocZeroed(size_t(kReadBufferSize) * kMaxWorkers));
+    Viewer.ReadBuffer = static_cast<uint8_t*>(PlatformAllocZeroed(size_t(kFrameReadBytes)));
   }
 }
 

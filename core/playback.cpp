@@ -1,6 +1,7 @@
 #include "core/playback.h"
 
 #include "core/viewer_state.h"
+#include "platform/read_queue.h"
 
 namespace {
 constexpr uint32_t kVirtualKeyLeft = 0x25;
@@ -36,6 +37,7 @@ PlaybackKey ClassifyKey(uint32_t virtualKey) {
 
 bool PressPlaybackKey(PlaybackKey key) {
   int32_t& step = Viewer.PlaybackStep;
+  const int32_t before = step;
   if (key == KeyStepBack && step > -kMaxPlaybackStep) {
     --step;
   } else if (key == KeyStepForward && step < kMaxPlaybackStep) {
@@ -44,6 +46,8 @@ bool PressPlaybackKey(PlaybackKey key) {
     step = 0;
   }
   if (Viewer.FrameCount == 0) step = 0;
+  // What was read ahead is for the frame the old step would have shown next.
+  if (step != before) PlatformDropReadAhead();
   return step != 0;
 }
 

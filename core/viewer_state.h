@@ -7,11 +7,12 @@
 // Source layouts, from the opened file's extension.
 enum SourceKind : int32_t { Dpx = 0, Mov = 1, RgbPlanes = 2, Unknown = 3 };
 
-constexpr int kPathBufferSize = 260;      // 259 characters and the terminator
-constexpr int kScratchBufferSize = 260;   // search pattern, status texts
-constexpr int kReadBufferSize = 61440;    // one 7680-pixel row of four 16-bit samples
-constexpr int kMovRowBufferSize = 20480;  // one raw v210 row of 7680 pixels
-constexpr int kReasonBufferSize = 320;    // a file name and why it was refused
+constexpr int kPathBufferSize = 260;                    // 259 characters and the terminator
+constexpr int kScratchBufferSize = 260;                 // search pattern, status texts
+constexpr int kReadBufferSize = 61440;                  // one 7680-pixel row of four 16-bit samples
+constexpr int kMovRowBufferSize = 20480;                // one raw v210 row of 7680 pixels
+constexpr int kFrameReadBytes = (8 << 20) + (1 << 19);  // rows in flight, and room around each
+constexpr int kReasonBufferSize = 320;                  // a file name and why it was refused
 constexpr int32_t kMaxSourceWidth = 7680;
 constexpr int32_t kMaxSourceHeight = 4320;
 constexpr int32_t kDefaultSourceWidth = 3840;
@@ -51,8 +52,8 @@ struct ViewerState {
   FrameBufferInfo FrameInfo;
   uint8_t* FramePixels;  // null when the last rebuild could not allocate (then 0 x 0)
 
-  // One block of each size for every worker that may decode a band of a frame at once.
-  uint8_t* ReadBuffer;    // kReadBufferSize bytes a worker, allocated once by the first rebuild
+  // The rows of a frame in flight; the movie scan's own block.
+  uint8_t* ReadBuffer;    // kFrameReadBytes, allocated once by the first rebuild
   uint8_t* MovRowBuffer;  // kMovRowBufferSize bytes a worker, allocated by the first movie scan
 
   // The file of the current frame and where its name begins.

@@ -248,8 +248,8 @@ struct Filled10 {
 };
 
 // The word a sample starts in and the one after it, as one 64-bit number. The second word lies
-// past the row when the sample does not run into it: still inside the ReadBuffer, whose 61440
-// bytes outlast the longest packed row (46080) by far, and masked off.
+// past the row when the sample does not run into it: still inside the read block, which keeps
+// room after every row, and masked off.
 template <bool kLittleEndian, uint32_t kBits>
 struct Packed {
   static uint32_t Code(const uint8_t* row, uint32_t i) {
@@ -376,7 +376,7 @@ template <class Pixels>
 struct DpxRow {
   static void Decode(const RowWalk& walk, uint8_t* destination) {
     const int32_t* narrowToFull = NarrowToFullTable;
-    const uint8_t* row = walk.Rows;
+    const uint8_t* row = walk.Rows[0];
     const size_t forward = size_t(walk.Step) * Pixels::kUnit;
     const size_t step = walk.Mirrored ? 0 - forward : forward;
     size_t at = walk.Mirrored ? size_t(walk.Width - 1) * Pixels::kUnit : 0;
@@ -405,14 +405,11 @@ template <class RgbPixels, class RgbaPixels>
 int32_t DecodeDpx(PlatformFile file, const DpxLayout& layout) {
   FrameRows rows = {};
   rows.Files[0] = file;
-  rows.Paths[0] = Viewer.Path;
   rows.FileCount = 1;
   rows.FirstRow = layout.ImageOffset;
   rows.RowBytes = uint32_t(layout.RowBytes);  // at most 61440 within the size limits
   rows.Order = layout.Order;
   rows.Missing = &kZeroRowBytes;
-  rows.RowBuffers = Viewer.ReadBuffer;
-  rows.BufferBytes = kReadBufferSize;
   if (layout.Components == 4) return DecodeFrame<DpxRow<RgbaPixels>>(rows);
   return DecodeFrame<DpxRow<RgbPixels>>(rows);
 }

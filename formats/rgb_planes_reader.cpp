@@ -50,9 +50,9 @@ inline __m128i EightPlaneCodes(const uint8_t* words) {
 struct PlanarRow {
   static void Decode(const RowWalk& walk, uint8_t* destination) {
     const int32_t* narrowToFull = NarrowToFullTable;
-    const uint8_t* red = walk.Rows;
-    const uint8_t* green = red + walk.RowBytes;
-    const uint8_t* blue = green + walk.RowBytes;
+    const uint8_t* red = walk.Rows[0];
+    const uint8_t* green = walk.Rows[1];
+    const uint8_t* blue = walk.Rows[2];
     const size_t step = size_t(walk.Step) * kBytesPerSample;
     int32_t x = 0;
 #if defined(__SSE2__)
@@ -93,28 +93,21 @@ int32_t ReadRgbPlanesFrame() {
   }
 
   // Whichever plane the list names, all three are read: R from "r", G from "g", B from "b".
-  // The path names the last plane tried, as the status bar shows it; every band opens the planes
-  // by their own names.
-  char names[kPlaneCount][sizeof Viewer.Path];
+  // The path names the last plane tried, as the status bar shows it.
   FrameRows rows = {};
   for (int32_t k = 0; k < kPlaneCount; ++k) {
     path[length - 1] = kPlaneLetters[k];
-    std::memcpy(names[k], path, length + 1);
-    rows.Paths[k] = names[k];
-    rows.Files[k] = PlatformOpenFile(names[k]);
+    rows.Files[k] = PlatformOpenFile(path);
     if (rows.Files[k] == nullptr) {
-      SetReason(kReasonPlaneMissing, names[k], kPlaneColours[k]);
+      SetReason(kReasonPlaneMissing, path, kPlaneColours[k]);
       while (k-- > 0) PlatformCloseFile(rows.Files[k]);  // most recent first
       return -1;
     }
   }
-  // The three planes in step, each row read into the band's buffer as R, G, B, one after
-  // another.
+  // The three planes in step: a request for each plane's part of every chunk of rows.
   rows.FileCount = kPlaneCount;
   rows.RowBytes = uint32_t(Viewer.SourceWidth) * kBytesPerSample;
   rows.Missing = &kZeroRowBytes;
-  rows.RowBuffers = Viewer.ReadBuffer;
-  rows.BufferBytes = kReadBufferSize;
   const int32_t result = DecodeFrame<PlanarRow>(rows);
   for (PlatformFile plane : rows.Files) PlatformCloseFile(plane);
   return result;

@@ -20,6 +20,7 @@
 // pixels right to left, which only the row decoder sees. The same rows and columns are shown.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include "core/reasons.h"
 #include "core/viewer_state.h"
 #include "platform/file.h"
+#include "platform/read_queue.h"
 #include "platform/workers.h"
 
 constexpr int32_t kMaxRowWalkFiles = 3;
@@ -45,68 +47,102 @@ extern const MissingRowBytes kZeroRowBytes;
 
 // How the rows lie in the file where that is not top first, left to right, back to back.
 struct RowOrder {
-  uint32_t Padding;  // bytes after every row, never read
+  uint32_t Padding;  // bytes after every row, never shown
   bool BottomUp;     // the first file row is the bottom of the picture
   bool Mirrored;     // a row's first pixel is the right edge of the picture
 };
 
-// Where the rows of one frame lie, for every band of it: the reader's open files, which the first
-// band reads, and their names, by which every other band opens its own, so the bands read at
-// once and never share a file position. The row buffers hold one block of bufferBytes per band.
+// Where the rows of one frame lie: the reader's open files, read at once by the readers of the
+// read queue, row k of every file a part of the same picture row.
 struct FrameRows {
-  PlatformFile Files[kMaxRowWalkFiles];  // read in step, in this order
-  const char* Paths[kMaxRowWalkFiles];   // the same files by name
+  PlatformFile Files[kMaxRowWalkFiles];
   int32_t FileCount;
   int64_t FirstRow;   // offset of the first file row, in every file
   uint32_t RowBytes;  // one source row in each file
   RowOrder Order;
   const MissingRowBytes* Missing;
-  uint8_t* RowBuffers;  // band b reads into RowBuffers + b * BufferBytes
-  uint32_t BufferBytes;
 };
 
+// How a frame's rows are read, chosen by measurement (bench/, README); the tests vary it.
+struct FrameReadSettings {
+  int32_t ReadsInFlight;   // requests outstanding at once, 1 .. kMaxReaders
+  uint32_t RequestBytes;   // a request takes as many neighbouring rows as fit, at least one
+  uint32_t BytesInFlight;  // and the requests outstanding no more bytes than this together
+  bool ReadGaps;           // neighbouring shown rows are read with the rows between them
+};
+// Measured cold on this machine's disk, an 8K DPX frame (README): at 1/4, 32 row-sized reads in
+// flight took 40-50 ms where 8 took 80; at Original size 8 requests of 1 MiB read as fast as the
+// disk's sequential floor, 256 KiB requests and more bytes in flight were no faster. Reading the
+// rows between shown ones at 1/2 reads twice the bytes and took half as long again as skipping
+// them.
+constexpr FrameReadSettings kFrameReadDefaults = {32, 1 << 20, 8 << 20, false};
+extern FrameReadSettings FrameReads;
+
+// What a row decoder sees: the current shown row of every file and the frame's geometry.
 struct RowWalk {
-  PlatformFile Files[kMaxRowWalkFiles];  // read in step, in this order
-  int32_t FileCount;
-  uint8_t* Rows;      // file k's row goes to Rows + k * RowBytes
-  uint32_t RowBytes;  // one source row in each file
-  const MissingRowBytes* Missing;
-  bool Located;         // false when the first row could not be reached: every row is missing
-  int32_t Width;        // W
-  int32_t Columns;      // pixels written per shown row: W >> s
-  int32_t Step;         // 2^s: source rows, and columns, from one shown to the next
-  int32_t Shift;        // s
-  int32_t NextRow;      // bitmap row of the next shown row, in file order
-  int32_t EndRow;       // the bitmap row where the band's walk ends
-  int32_t RowAdvance;   // from one shown row's bitmap row to the next one's: -1 or 1
-  int64_t RowStride;    // from the start of one file row to the next: RowBytes and the padding
-  int64_t PendingSkip;  // bytes of rows not shown, still to be passed over in each file
-  bool Mirrored;        // RowOrder::Mirrored, for the row decoder
-  int32_t MissingRows;  // shown rows of the band that a file ended before
+  const uint8_t* Rows[kMaxRowWalkFiles];  // file k's row, RowBytes long and more readable after
+  uint32_t RowBytes;
+  int32_t Width;    // W
+  int32_t Columns;  // pixels written per shown row: W >> s
+  int32_t Step;     // 2^s: source rows, and columns, from one shown to the next
+  int32_t Shift;    // s
+  bool Mirrored;    // RowOrder::Mirrored, for the row decoder
 };
 
 // The decode guard: false when the bitmap cannot take the frame (it was not sized for the
-// current source size and ScaleShift) or a band's rows do not fit its buffer; then nothing may
-// be decoded. An empty bitmap has nothing to write, and fits.
+// current source size and ScaleShift) or the frame's rows do not fit the read block; then
+// nothing may be decoded. An empty bitmap has nothing to write, and fits.
 bool FrameRowsFit(const FrameRows& rows);
 
-// The bands the frame's shown rows are cut into: one per worker, but no more than the bitmap has
-// rows, and one for an empty bitmap. Even the smallest view, 1/8 of 4K, decodes faster in bands
-// than on one thread.
-int32_t FrameBandCount();
+// The reads of one frame. Its shown rows, in file order, are cut into chunks: one row, or as many
+// neighbouring rows as one request takes. Chunk c is read into slot c % Slots of the read block,
+// every file of it in one request, and the next chunk of a slot is queued when its decode is done,
+// so Slots chunks are in flight while the workers decode the ones that arrived. A chunk the file
+// cache holds is not queued: its decoder reads it row by row, each just before decoding it, so
+// the row is still in the processor's cache and no reader thread is woken (a frame in memory
+// decodes as fast as it did before the readers).
+struct FrameJob {
+  const FrameRows* Rows;
+  ColourStage Stage;
+  RowWalk Walk;          // the geometry; the row pointers are each worker's own
+  int64_t FirstFileRow;  // the file row of the first shown row in file order
+  int64_t RowStride;     // from the start of one file row to the next: RowBytes and the padding
+  int32_t Shown;         // shown rows
+  int32_t ChunkRows;     // shown rows per chunk
+  int32_t Chunks;
+  int32_t Slots;
+  uint32_t SlotBytes;  // the block's room for one file of one slot
+  std::atomic<int32_t> NextChunk;
+  PlatformReadRequest Requests[kMaxReaders][kMaxRowWalkFiles];
+  bool ReadByDecoder[kMaxReaders];           // the slot's chunk was found in the file cache
+  mutable std::atomic<int32_t> MissingRows;  // shown rows that a file ended before
+};
 
-// Prepares the walk over band `band` of `bands` of the frame (the bitmap rows from
-// rows * band / bands up to the next band's first), reading `files`, which are rows.Files or
-// the band's own, and seeks them to the band's first shown row. A null file leaves every row
-// of the band missing. Only for rows that FrameRowsFit.
-void BeginRowWalk(RowWalk& walk, const FrameRows& rows, const PlatformFile* files, int32_t band,
-                  int32_t bands);
+// Plans the frame's chunks and queues the first Slots of them. Only for rows that FrameRowsFit.
+void StartFrameReads(FrameJob& job, const FrameRows& rows, ColourStage stage);
 
-// Passes over the rows that are not shown with relative seeks, reads the next shown row of
-// every file into the row buffer and returns the first bitmap pixel of the row it lands in;
-// null when no shown row of the band is left. What a read did not deliver (the file ends early)
-// is the layout's missing bytes: it decodes as black, never as a stale earlier row.
-uint8_t* ReadNextShownRow(RowWalk& walk);
+// The next chunk no worker has taken, once its reads have arrived and what they did not deliver
+// (the file ends early) is the layout's missing bytes, which decode as black, never as a stale
+// earlier row; -1 when every chunk is taken.
+int32_t TakeChunk(FrameJob& job);
+
+// Points walk.Rows at shown row `row` (counted in file order over the frame) of taken chunk
+// `chunk`, reading it first when the chunk's decoder reads it, and returns the first bitmap
+// pixel of the row it lands in.
+uint8_t* PointAtRow(const FrameJob& job, RowWalk& walk, int32_t chunk, int32_t row);
+
+// The chunk is decoded: its slot takes the next chunk's reads.
+void FinishChunk(FrameJob& job, int32_t chunk);
+
+// Waits for the reads still in flight (none after every chunk is finished) and keeps the frame's
+// shape for read-ahead.
+void EndFrameReads(FrameJob& job);
+
+// Starts warming the file cache with the rows the frame last decoded showed, in the files of
+// another frame laid out alike (`paths`, in the order of that frame's files), whose rows begin at
+// `firstRow`; at -1, where the last frame's began, after a header read ahead too. Nothing when
+// the other frame has another number of files.
+void ReadAheadRows(const char* const* paths, int32_t fileCount, int64_t firstRow);
 
 // The one store of a single pixel into the bitmap: B and G in one little-endian 16-bit store and
 // R in a third byte; byte 3 is never written. The stores are half of what decoding adds to the
@@ -162,54 +198,47 @@ inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCo
 }
 #endif
 
-// A frame for the workers: its rows, the colour stage its pixels go through once decoded, and
-// a count of missing rows for each band, each written by its own worker alone.
-struct FrameJob {
-  const FrameRows* Rows;
-  ColourStage Stage;
-  int32_t* BandMissingRows;
-};
-
 // How many rows of the bitmap the last decoded frame's files ended before (shown black): a file
 // cut short is shown as far as it goes, and the tools say what is missing.
 int32_t LastFrameMissingRows();
 void SetLastFrameMissingRows(int32_t rows);
 
-// One band of the frame through Decoder::Decode(walk, bitmapRow) and then the colour stage, row
-// by row while the row is still in cache: the shape of a worker's job. Every band but the first
-// opens its own files by name and closes them again.
+// The chunks a worker takes, each row through Decoder::Decode(walk, bitmapRow) and then the
+// colour stage while the row is still in cache: the shape of a worker's job.
 template <class Decoder>
-void DecodeBand(void* context, int32_t band, int32_t bands) {
-  const FrameJob& job = *static_cast<const FrameJob*>(context);
-  const FrameRows& rows = *job.Rows;
-  PlatformFile own[kMaxRowWalkFiles] = {};
-  if (band != 0) {
-    for (int32_t k = 0; k < rows.FileCount; ++k) own[k] = PlatformOpenFile(rows.Paths[k]);
+void DecodeChunks(void* context, int32_t, int32_t) {
+  FrameJob& job = *static_cast<FrameJob*>(context);
+  RowWalk walk = job.Walk;
+  for (int32_t chunk; (chunk = TakeChunk(job)) >= 0;) {
+    const int32_t first = chunk * job.ChunkRows;
+    const int32_t end = first + job.ChunkRows < job.Shown ? first + job.ChunkRows : job.Shown;
+    for (int32_t row = first; row < end; ++row) {
+      uint8_t* bitmapRow = PointAtRow(job, walk, chunk, row);
+      Decoder::Decode(walk, bitmapRow);
+      ApplyColourStage(job.Stage, bitmapRow, walk.Columns);
+    }
+    FinishChunk(job, chunk);
   }
-  RowWalk walk;
-  BeginRowWalk(walk, rows, band != 0 ? own : rows.Files, band, bands);
-  while (uint8_t* bitmapRow = ReadNextShownRow(walk)) {
-    Decoder::Decode(walk, bitmapRow);
-    ApplyColourStage(job.Stage, bitmapRow, walk.Columns);
-  }
-  job.BandMissingRows[band] = walk.MissingRows;
-  for (PlatformFile file : own) PlatformCloseFile(file);
 }
 
+// The workers a frame is decoded on: every one, but no more than it has chunks.
+int32_t FrameWorkerCount(const FrameJob& job);
+
 // Decodes the current frame: every shown row through RowDecoder::Decode(walk, bitmapRow) and the
-// colour stage for the options as they are now, the bands on every worker at once; returns when
-// all are done. 0, or -1 when the bitmap cannot take the frame.
+// colour stage for the options as they are now, on every worker at once, as its reads arrive;
+// returns when all are done. 0, or -1 when the bitmap cannot take the frame.
 template <class RowDecoder>
 int32_t DecodeFrame(const FrameRows& rows) {
   SetLastFrameMissingRows(0);
-  if (!FrameRowsFit(rows)) return SetReason(kReasonBitmapTooSmall, rows.Paths[0]), -1;
-  int32_t bandMissingRows[kMaxWorkers] = {};
-  FrameJob job = {&rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0),
-                  bandMissingRows};
-  PlatformRunWorkers(DecodeBand<RowDecoder>, &job, FrameBandCount());
-  // Every band is done: their counts are all written and visible here.
-  int32_t missing = 0;
-  for (const int32_t rows : bandMissingRows) missing += rows;
-  SetLastFrameMissingRows(missing);
+  if (!FrameRowsFit(rows)) return SetReason(kReasonBitmapTooSmall, Viewer.Path), -1;
+  FrameJob job;
+  StartFrameReads(job, rows, PrepareColourStage(Viewer.HdrToSdr != 0, Viewer.Bt709 != 0));
+  PlatformRunWorkers(DecodeChunks<RowDecoder>, &job, FrameWorkerCount(job));
+  EndFrameReads(job);
+  SetLastFrameMissingRows(job.MissingRows.load());
   return 0;
 }
+
+// The same reads as DecodeFrame on one worker, nothing decoded: the I/O floor of the benchmarks.
+// The number of shown rows read, or -1 as DecodeFrame.
+int32_t ReadFrameRowsOnly(const FrameRows& rows);

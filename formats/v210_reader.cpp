@@ -51,7 +51,7 @@ const MovFrameSize* FindMovFrameSize(uint32_t sampleSize) {
 
 struct V210Row {
   static void Decode(const RowWalk& walk, uint8_t* bitmapRow) {
-    DecodeV210Row(walk.Rows, GetV210RowGeometry(walk.Width).groups, walk.Columns, walk.Shift,
+    DecodeV210Row(walk.Rows[0], GetV210RowGeometry(walk.Width).groups, walk.Columns, walk.Shift,
                   bitmapRow);
   }
 };
@@ -82,20 +82,16 @@ int32_t ReadMovFrame() {
               int(Viewer.MovSampleCount));
     return -1;
   }
-  if (!EnsureMovRowBuffer()) return SetReason(kReasonNoMemory, Viewer.Path), -1;
 
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return SetReason(kReasonCantOpen, Viewer.Path), -1;
   // A frame past the last sample or a file cut short shows black where bytes are missing.
   FrameRows rows = {};
   rows.Files[0] = file;
-  rows.Paths[0] = Viewer.Path;
   rows.FileCount = 1;
   rows.FirstRow = frameStart;
   rows.RowBytes = uint32_t(GetV210RowGeometry(width).stride);
   rows.Missing = &kV210BlackRowBytes;
-  rows.RowBuffers = Viewer.MovRowBuffer;
-  rows.BufferBytes = kMovRowBufferSize;
   const int32_t result = DecodeFrame<V210Row>(rows);
   PlatformCloseFile(file);
   return result;

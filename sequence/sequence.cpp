@@ -11,15 +11,18 @@
 
 #include "core/frame_buffer.h"
 #include "core/reasons.h"
+#include "core/playback.h"
 #include "core/viewer_state.h"
 #include "formats/dpx_reader.h"
 #include "formats/mov_atoms.h"
 #include "formats/rgb_planes_reader.h"
+#include "formats/row_walk.h"
 #include "formats/v210_reader.h"
 #include "platform/code_page.h"
 #include "platform/dir_search.h"
 #include "platform/error_box.h"
 #include "platform/heap.h"
+#include "platform/read_queue.h"
 
 namespace {
 
@@ -242,6 +245,8 @@ int32_t ScanSequence() {
 }
 
 int32_t LoadFrame() {
+  // Whatever is still waiting to be read ahead is for another frame, or this load reads it now.
+  PlatformDropReadAhead();
   // A movie without frames: the movie scan said why, and that stands.
   if (Viewer.Kind == Mov && Viewer.FrameCount <= 0) {
     if (Viewer.Reason[0] == '\0') SetReason(kReasonMovNoFrames, Viewer.Path);
@@ -301,6 +306,51 @@ int32_t ShowFrame(bool& rebuilt) {
   }
   // A frame that cannot be read shows black, never the one before it or a part of itself.
   if (result != 0) ClearFrameBuffer();
+  return result;
+}
+
+namespace {
+
+// Read-ahead of frame `index`: its files named as LoadFrame names them, their rows where the
+// frame just shown had its own (a movie's frame where the movie says).
+void ReadAheadFrame(int32_t index) {
+  const int32_t entry = Viewer.Kind == Mov ? 0 : index;
+  if (entry < 0 || entry >= Viewer.FrameCount || Viewer.FrameList == nullptr) return;
+  const char* const name = FrameListEntry(entry);
+  const size_t length = std::strlen(name);
+  if (length == 0 || size_t(Viewer.NamePart) + length + 1 > size_t(kPathBufferSize)) return;
+  char paths[3][kPathBufferSize];
+  const char* names[3] = {paths[0], paths[1], paths[2]};
+  for (char* path : paths) {
+    std::memcpy(path, Viewer.Path, size_t(Viewer.NamePart));
+    std::memcpy(path + Viewer.NamePart, name, length + 1);
+  }
+  const size_t last = size_t(Viewer.NamePart) + length - 1;
+  switch (Viewer.Kind) {
+    case Dpx:
+      ReadAheadRows(names, 1, -1);
+      return;
+    case RgbPlanes:
+      for (int32_t k = 0; k < 3; ++k) paths[k][last] = "rgb"[k];
+      ReadAheadRows(names, 3, 0);
+      return;
+    case Mov:
+      if (MovFrameStart(index) >= 0) ReadAheadRows(names, 1, MovFrameStart(index));
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+int32_t PlaybackTick(bool& rebuilt) {
+  Viewer.CurrentFrame = NextFrameIndex(Viewer.CurrentFrame, Viewer.PlaybackStep, Viewer.FrameCount);
+  const int32_t result = ShowFrame(rebuilt);
+  // A frame of another size changed what the next one shows: it is read when its tick comes.
+  if (result == 0 && !rebuilt && Viewer.PlaybackStep != 0) {
+    ReadAheadFrame(NextFrameIndex(Viewer.CurrentFrame, Viewer.PlaybackStep, Viewer.FrameCount));
+  }
   return result;
 }
 

@@ -25,6 +25,12 @@ int32_t LoadFrame();
 // result of the last load; `rebuilt` tells the shell to fit its window to the new bitmap.
 int32_t ShowFrame(bool& rebuilt);
 
+// One playback tick without the paint: the frame PlaybackStep away (NextFrameIndex) becomes the
+// current one and is shown (ShowFrame); then the frame after it starts being read ahead into the
+// system's file cache, so the storage works while this one is on screen. Nothing decoded is kept:
+// the next tick reads its frame as any load does, from the cache where the read-ahead got there.
+int32_t PlaybackTick(bool& rebuilt);
+
 // ScanSequence then ShowFrame, with the error box on failure; always stops playback. True when
 // the bitmap was rebuilt.
 bool OpenSequence();

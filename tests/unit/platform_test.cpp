@@ -12,7 +12,9 @@
 #include <set>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "tests/unit/test_files.h"
@@ -91,15 +93,20 @@ TEST(Platform, FindsAndOpensOnlyWhatIsThere) {
   refused.insert(refused.end(), {"/dev/zero", dir / "fifo.dpx"});
 #endif
   for (const std::string& p : refused) EXPECT_EQ(PlatformOpenFile(p.c_str()), nullptr) << p;
+#ifndef _WIN32
+  const int lowest = open(path.c_str(), O_RDONLY);  // posix hands out the lowest free descriptor
+  close(lowest);
+#endif
   const PlatformFile first = PlatformOpenFile(path.c_str());
   const PlatformFile second = PlatformOpenFile(path.c_str());  // others are never locked out
   EXPECT_NE(second, nullptr);
   PlatformCloseFile(second);
   PlatformCloseFile(first);
 #ifndef _WIN32
-  EXPECT_EQ(PlatformOpenFile(path.c_str()), first);  // closed: posix reuses the lowest descriptor
+  const int again = open(path.c_str(), O_RDONLY);
+  EXPECT_EQ(again, lowest);  // every descriptor of both is closed
+  close(again);
 #endif
-  PlatformCloseFile(first);
 }
 
 // Reads and seeks on a sparse file of 5 GiB: positions past 4 GiB, where a 32-bit offset

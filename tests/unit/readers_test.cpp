@@ -1,11 +1,17 @@
 // The three frame readers, reached as the shell reaches them (OpenPath on files in a fresh
 // folder; LoadFrame for a reload), against a naive model of each file layout written here: which
-// file row and column lands in which bitmap pixel at every ScaleShift and colour option, decoded
-// in bands by several workers, for odd sizes, files cut short and a bitmap left at another size.
+// file row and column lands in which bitmap pixel at every ScaleShift and colour option, read with
+// any number of requests in flight of any size and decoded by several workers, for odd sizes,
+// files cut short (mid-row, mid-request) and a bitmap left at another size.
 // Then the v210 pixel conversion.
 
 #include <array>
 #include <tuple>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "formats/row_walk.h"
 #include "formats/v210_row.h"
@@ -40,6 +46,29 @@ const Case kCases[] = {
     {kV210, 3840, 2160, {40 * 10240 + 5002}},  // cut inside a word of row 40
     {kV210, 3840, 2160, {0}},                  // no frame data: black, not dark green
 };
+
+// How the rows are read: each case meets every one at every shift, with changing worker counts.
+const FrameReadSettings kReads[] = {
+    {1, 1, 1, false},               // one row at a time, one request in flight
+    {2, 200, 1 << 20, false},       // a few rows a request, two in flight, cuts inside requests
+    {3, 1 << 20, 8 << 20, true},    // the rows between shown ones read in the same request
+    {32, 1 << 20, 3 << 20, false},  // many in flight, fewer where the bytes run out
+};
+
+// Bytes the file cache lacks are read straight from the disk on posix: every other load finds
+// the frame's files evicted.
+void Evict(const TestDir& dir) {
+#ifndef _WIN32
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const int fd = open(entry.path().c_str(), O_RDONLY);
+    fdatasync(fd);  // a page still to be written stays
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    close(fd);
+  }
+#else
+  (void)dir;
+#endif
+}
 
 // A frame as written (files: each file's image data, cut as the case says) and as the reader
 // must see it (seen: the same, then what the layout shows where a file ends).
@@ -167,14 +196,15 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
     // whole frame; the cut frames are about the rows they lack, and 4K frames are slow to decode.
     const int optionSets = c.kind == kV210 && c.keep[0] != kAll ? 1 : 4;
     for (int32_t s = 0; s <= 3; ++s) {
-      // In bands, one a worker: one band, odd splits, and more workers than shown rows. The 4K
-      // frames take one count per shift.
+      // One worker, a few, and more workers than chunks. The 4K frames take one count per shift.
       for (const int32_t workers : {1, 2, 3, kMaxWorkers}) {
         if (c.kind == kV210 && workers != std::array{1, 2, 3, kMaxWorkers}[size_t(s)]) continue;
         SCOPED_TRACE(testing::Message() << "case " << i << ", shift " << s << ", " << workers);
         ASSERT_EQ(PlatformStartWorkers(workers), workers);
         for (int options = 0; options < optionSets; ++options) {
+          FrameReads = kReads[(i + size_t(workers + options + s)) % std::size(kReads)];
           Prepare(c.w, c.h, s, options & 1, options >> 1);
+          if ((workers + options) % 2 != 0) Evict(dir);
           ASSERT_EQ(Open(path), "") << "options " << options;
           ExpectModel(f, s, options);
         }
@@ -187,6 +217,7 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
       EXPECT_TRUE(BitmapIsAll(kMark));
     }
   }
+  FrameReads = kFrameReadDefaults;
   PlatformStopWorkers();
   ResetViewerState();
 }
