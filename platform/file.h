@@ -30,7 +30,8 @@ uint32_t PlatformReadFileAt(PlatformFile file, uint8_t* buffer, uint32_t n, int6
                             bool pastCache);
 
 // Whether the file cache holds bytes [offset, offset + n) of the file, or is already fetching
-// them (read-ahead); false where the system cannot tell without reading them (Windows).
+// them (read-ahead). Windows cannot tell without reading them: false, every chunk to the readers.
+// A Linux kernel without the call: true, every chunk through the cache.
 bool PlatformFileCached(PlatformFile file, int64_t offset, uint32_t n);
 
 // Asks the system to bring bytes [offset, offset + n) of the file into its file cache, so that a
