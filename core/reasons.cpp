@@ -79,7 +79,7 @@ void SetReason(ReasonId id, const char* path, ...) {
 
   const char* name = path;
   for (const char* c = path; *c != '\0'; c += PlatformCharLength(c)) {
-    if (*c == '\\' || *c == '/') name = c + 1;
+    if (PlatformIsSeparator(*c)) name = c + 1;
   }
   // The fact is kept whole; a name that leaves it no room keeps its end, where the frame number
   // and the extension stand. Every text of the list is far shorter than the buffer.

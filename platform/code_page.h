@@ -21,3 +21,9 @@ void PlatformSetLeadByteRule(PlatformLeadByteRule rule);
 inline size_t PlatformCharLength(const char* c) {
   return PlatformIsLeadByte(uint8_t(*c)) && c[1] != '\0' ? 2 : 1;
 }
+
+// Both separators end the folder part: a path written with "/" must not make a load read a file
+// of the working folder, and posix paths have nothing else.
+inline bool PlatformIsSeparator(char c) {
+  return c == '\\' || c == '/';
+}

@@ -104,9 +104,8 @@ uint32_t ReadThroughCache(int fd, uint8_t* at, uint32_t n, int64_t offset) {
 }  // namespace
 
 // The system's cachestat, which starts no read, counts the pages of the range the cache holds,
-// those still on their way in included. Kernels before 6.5 lack it: there every range counts as
-// cached and is read through the cache, as before reads went past it, so a sequence in memory
-// never gets slower where the kernel cannot tell.
+// those still on their way in included. Where the kernel lacks it (before 6.5) every range counts
+// as cached and is read through the cache, so a sequence in memory is never read past it.
 bool PlatformFileCached(PlatformFile file, int64_t offset, uint32_t n) {
 #if defined(__x86_64__)
   constexpr long kCachestat = 451;

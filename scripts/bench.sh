@@ -121,24 +121,18 @@ for title, name, ffmpeg_file in readers:
                     off = on / ratio
                 print(f"  {k}K 1/{1 << shift}  {label} {ratio:6.2f}  {target} {on:7.2f} "
                       f"{off:7.2f}  {(on - off) * 1e6 / pixels:5.2f}")
-    for k in (4, 8):
-        for shift in (0, 2, 3):
-            cold = get(f"BM_{name}Cold", table=counters, K=k, shift=shift)
-            if cold is None:
-                continue
-            decode = get(f"BM_{name}Cold", K=k, shift=shift)
-            target = "<= 1.3" if shift != 3 else "      "
-            print(f"  {k}K 1/{1 << shift}  cold decode / floor {cold['ratio']:6.2f}  {target} "
-                  f"{decode:7.2f} {cold['floor_ms']:7.2f}  cpu {cold['cpu_ms']:.0f} ms")
-    for k in (4, 8):
-        for shift in (0, 2, 3):
-            cold = get(f"BM_{name}Cold", table=counters, K=k, shift=shift)
-            if cold is None:
-                continue
-            ratio = cold["device_mb"] / cold["shown_mb"]
-            target = "<= 1.1" if shift != 0 else "      "
-            print(f"  {k}K 1/{1 << shift}  device / shown MB  {ratio:6.2f}  {target} "
-                  f"{cold['device_mb']:7.2f} {cold['shown_mb']:7.2f}")
+    colds = [(k, shift, cold) for k in (4, 8) for shift in (0, 2, 3)
+             if (cold := get(f"BM_{name}Cold", table=counters, K=k, shift=shift)) is not None]
+    for k, shift, cold in colds:
+        decode = get(f"BM_{name}Cold", K=k, shift=shift)
+        target = "<= 1.3" if shift != 3 else "      "
+        print(f"  {k}K 1/{1 << shift}  cold decode / floor {cold['ratio']:6.2f}  {target} "
+              f"{decode:7.2f} {cold['floor_ms']:7.2f}  cpu {cold['cpu_ms']:.0f} ms")
+    for k, shift, cold in colds:
+        ratio = cold["device_mb"] / cold["shown_mb"]
+        target = "<= 1.1" if shift != 0 else "      "
+        print(f"  {k}K 1/{1 << shift}  device / shown MB  {ratio:6.2f}  {target} "
+              f"{cold['device_mb']:7.2f} {cold['shown_mb']:7.2f}")
     if name == "Dpx":
         for shift in (2, 0):
             play = get("BM_DpxColdPlayback", table=counters, shift=shift)

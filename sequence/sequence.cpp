@@ -30,12 +30,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Both separators end the folder part: a path written with "/" must not make a load read a
-// file of the working folder, and posix paths have nothing else.
-bool IsSeparator(char c) {
-  return c == '\\' || c == '/';
-}
-
 char FoldCase(char c) {
   return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
@@ -88,7 +82,7 @@ void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
   size_t name = 0;
   const char* extension = nullptr;  // the last dot of the name
   for (size_t c = 0; c < length; c += PlatformCharLength(pattern + c)) {
-    if (IsSeparator(pattern[c])) {
+    if (PlatformIsSeparator(pattern[c])) {
       name = c + 1;
       extension = nullptr;
     } else if (pattern[c] == '.') {
@@ -375,7 +369,7 @@ bool OpenPath(const char* text) {
 
 void FailOpen(const char* message) {
   PlatformShowError(message, Viewer.Reason);
-  ClearFrameBuffer();  // the picture belonged to the sequence that is no longer open
+  ClearFrameBuffer();  // no picture without a sequence it belongs to
   Viewer.FrameCount = 0;
   Viewer.PlaybackStep = 0;
 }
