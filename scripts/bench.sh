@@ -12,6 +12,7 @@
 #                               disk (getrusage's ru_inblock) against the bytes of its shown rows
 #   cold playback / floor       at least 0.8: frames a second over 24 consecutive 8K DPX frames
 #                               through the viewer's tick with its read-ahead, against the floor
+#                               taken just before and just after (the mean of the two)
 # The paired benchmarks time both sides in alternation, so load from other processes that comes
 # and goes during the run shifts both alike.
 # Usage: scripts/bench.sh [Google Benchmark options, e.g. --benchmark_filter=Dpx]
@@ -138,7 +139,8 @@ for title, name, ffmpeg_file in readers:
             play = get("BM_DpxColdPlayback", table=counters, shift=shift)
             if play is not None:
                 print(f"  8K 1/{1 << shift}  cold playback / floor {play['ratio']:4.2f}  >= 0.8 "
-                      f"{play['fps']:7.2f} {play['floor_fps']:7.2f}  frames a second, median of 3")
+                      f"{play['fps']:7.2f} {play['floor_fps']:7.2f}  frames a second, median of 5; "
+                      f"{play['device_mb']:.1f} MB a frame from the disk")
         gaps = get("BM_DpxColdGapsReadOverSkipped", table=counters)
         if gaps is not None:
             print(f"  8K 1/2  cold gaps read / skipped {gaps['ratio']:4.2f}  (above 1: skipping "
