@@ -273,7 +273,8 @@ void BM_DpxColdPlayback(benchmark::State& state) {
   state.counters["fps"] = played > 0 ? kPlayedFrames * n / played : 0;
   state.counters["floor_fps"] = floor > 0 ? kPlayedFrames * n / floor : 0;
   state.counters["ratio"] = played > 0 ? floor / played : 0;
-  state.counters["device_mb"] = double(device) / n / kPlayedFrames * 1e-6;  // a frame, read-ahead too
+  state.counters["device_mb"] =
+      double(device) / n / kPlayedFrames * 1e-6;  // a frame, read-ahead too
   ResetViewerState();
 }
 
