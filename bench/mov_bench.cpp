@@ -26,7 +26,7 @@ namespace {
 // end the file; other readers take it too: the external comparison decodes the same file.
 std::string MovBenchFile(int32_t k) {
   const int32_t width = BenchWidth(k);
-  std::vector<YCbCr10> pixels(size_t(GetV210RowGeometry(width).lumaSamples));
+  std::vector<YCbCr10> pixels(size_t(GetV210RowGeometry(width).LumaSamples));
   auto fill = [width, pixels](uint64_t row, uint8_t* out) mutable {
     for (uint64_t x = 0; x < pixels.size(); ++x) {
       const uint64_t c = x / 2;  // the chroma of a pixel pair
@@ -47,7 +47,7 @@ int32_t ReadMovRowsOnly() {
   frame.Files[0] = file;
   frame.FileCount = 1;
   frame.FirstRow = MovFrameStart(Viewer.CurrentFrame);
-  frame.RowBytes = uint32_t(GetV210RowGeometry(Viewer.SourceWidth).stride);
+  frame.RowBytes = uint32_t(GetV210RowGeometry(Viewer.SourceWidth).Stride);
   frame.Missing = &kV210BlackRowBytes;
   const int32_t rows = ReadFrameRowsOnly(frame);
   PlatformCloseFile(file);
@@ -109,7 +109,7 @@ ColdFrame MovColdFrame(int32_t k, int32_t shift) {
   const std::string path = MovBenchFile(k);
   SetUpViewer(k, shift, false, path);
   ScanMovAtoms();
-  const uint32_t stride = uint32_t(GetV210RowGeometry(BenchWidth(k)).stride);
+  const uint32_t stride = uint32_t(GetV210RowGeometry(BenchWidth(k)).Stride);
   const int64_t start = MovFrameStart(0);
   return {{path}, start, stride, BenchHeight(k), start, int64_t(stride) * BenchHeight(k)};
 }

@@ -1,4 +1,4 @@
-// Colour tables and the colour options stage that every shown pixel goes through.
+// The colour rules: BT.2020 YCbCr to RGB, the tables, and the colour options stage.
 #pragma once
 
 #include <cstddef>
@@ -6,36 +6,39 @@
 
 #include "core/viewer_state.h"
 
-// One pixel on its way into the bitmap: 8-bit codes 0..255.
-struct PixelTriple {
+struct PixelTriple {  // one pixel on its way into the bitmap: 8-bit codes
   int32_t R;
   int32_t G;
   int32_t B;
 };
+
+// BT.2020 narrow-range YCbCr to 10-bit-scale RGB: 255/219, 255/224 scaling, four decimals.
+constexpr int32_t kYcbcrLumaOffset = 64;
+constexpr int32_t kYcbcrChromaOffset = 512;
+constexpr double kYcbcrLumaGain = 1.1644;
+constexpr double kYcbcrRedFromCr = 1.6787;
+constexpr double kYcbcrGreenFromCb = 0.1874;
+constexpr double kYcbcrGreenFromCr = 0.6505;
+constexpr double kYcbcrBlueFromCb = 2.1418;
+constexpr int32_t kYcbcrFactorUnit = 10000;  // four decimals exactly, for integer kernels
+constexpr int32_t YcbcrFactorUnits(double coefficient) {
+  return int32_t(coefficient * kYcbcrFactorUnit + 0.5);
+}
 
 extern int32_t NarrowToFullTable[1024];  // 10-bit narrow-range code -> 8-bit full range
 extern double LinearTable[256];          // 8-bit code -> linear light, BT.2020 curve
 extern double DecisionTable[256];        // linear light of the boundary between codes i-1 and i
 extern int32_t HdrToSdrTable[256];       // 8-bit HLG code -> 8-bit SDR code
 
-// Fills the four tables, and the stage's tables below from them; runs once, before the first
-// frame is decoded.
-void BuildColourTables();
+void BuildColourTables();  // all of them, before the first frame
 
-// The conversion runs for each of the 2^24 triples when its lookup is filled, and for every shown
-// pixel when there is no lookup, so it is inline and works on tables derived from the four above
-// that give exactly the same codes with fewer steps (colour.cpp says why they agree).
-
-// Linear light is kept multiplied by 2048 (kLightScale), a power of two: every product, sum and
-// comparison of the conversion comes out as exactly 2048 times its unscaled value, and
-// truncating scaled light gives the re-encoding's bucket without a multiplication.
+// The BT.709 conversion runs on tables derived from those that give exactly its codes in fewer
+// steps (colour.cpp); a power-of-two scale of light moves no bit and makes truncation a bucket.
 constexpr double kLightScale = 2048.0;
-// Scaled light from the conversion stays within +-1.6605 * 2048 (at most 3401 away from 0).
-constexpr int32_t kLightBucketLimit = 3456;
+constexpr int32_t kLightBucketLimit = 3456;  // scaled light stays within +-1.6605 * 2048
 
-// The nine products of the conversion for each 8-bit code, each rounded as the conversion
-// rounds it, then scaled. Set 0 takes the codes as they come; set 1 tone-maps them first, so
-// both options on cost no more than the conversion alone.
+// The conversion's nine products for each code, rounded as it rounds them, then scaled; set 1
+// tone-maps the code first, so both options cost no more than the conversion alone.
 struct Bt709ProductTable {
   double RedOfRed[256], RedOfGreen[256], RedOfBlue[256];        // 1.6605, 0.5876, 0.0729
   double GreenOfGreen[256], GreenOfRed[256], GreenOfBlue[256];  // 1.1328, 0.1244, 0.0084
@@ -43,53 +46,39 @@ struct Bt709ProductTable {
 };
 extern Bt709ProductTable Bt709Products[2];
 
-// Scaled light truncated toward zero is its bucket n; entry n + kLightBucketLimit holds the code
-// of the bucket's lowest light. A bucket is narrower than the gap between two boundaries, so at
-// most one more boundary can lie inside it.
-extern uint8_t ScaledLightBucketCode[2 * kLightBucketLimit];
-// kLightScale * DecisionTable[code + 1], the boundary just above each code; infinity for 255.
-extern double ScaledBoundaryAbove[256];
+extern uint8_t ScaledLightBucketCode[2 * kLightBucketLimit];  // [n + limit]: bucket n's lowest code
+extern double ScaledBoundaryAbove[256];  // scaled DecisionTable[code + 1]; infinity for 255
 
-// The re-encoding of scaled light: the bucket's code, one up if the light reaches the boundary
-// above it. Exactly the bisection's answer (colour.cpp).
+// A bucket holds at most one boundary: its code, one up past the boundary, is the bisection's.
 inline int32_t EncodeScaledLight(double scaled) {
   const uint32_t code = ScaledLightBucketCode[static_cast<ptrdiff_t>(scaled) + kLightBucketLimit];
   return int32_t(code) + (ScaledBoundaryAbove[code] <= scaled ? 1 : 0);
 }
 
-// The conversion through one set of products; the sums go in exactly the conversion's order.
 inline void ConvertWithProducts(PixelTriple& triple, const Bt709ProductTable& products) {
   const int32_t r = triple.R;
   const int32_t g = triple.G;
   const int32_t b = triple.B;
-  const Bt709ProductTable& p = products;
+  const Bt709ProductTable& p = products;  // the sums in exactly the conversion's order
   triple.R = EncodeScaledLight((p.RedOfRed[r] - p.RedOfGreen[g]) - p.RedOfBlue[b]);
   triple.G = EncodeScaledLight((p.GreenOfGreen[g] - p.GreenOfRed[r]) - p.GreenOfBlue[b]);
   triple.B = EncodeScaledLight(p.BlueOfBlue[b] - (p.BlueOfRed[r] + p.BlueOfGreen[g]));
 }
 
-// The stage as one frame runs it, settled before its rows decode: nothing can toggle an option
-// while a frame decodes. With the conversion on, Lookup holds every triple's answer, so a pixel
-// costs one load instead of nine products and three re-encodings; it is null when the memory for
-// it could not be had, and the stage then converts pixel by pixel.
+// The stage as one frame runs it, settled before its rows decode.
 struct ColourStage {
   bool HdrToSdr;
   bool Bt709;
-  const uint32_t* Lookup;  // indexed and filled as bitmap pixels: B | G << 8 | R << 16
+  const uint32_t* Lookup;  // every triple's BT.709 pixel, B | G << 8 | R << 16; null: no memory
 };
 
-// The stage for these options. With the conversion on, fills the lookup for them first, on every
-// worker, unless that is done: once per combination in a run, not per frame. BuildColourTables
-// marks both lookups to be filled again.
+// Fills the conversion's lookup on every worker the first time a run asks for it.
 ColourStage PrepareColourStage(bool hdrToSdr, bool bt709);
 
-// count bitmap pixels (blue, green, red and a fourth byte) through the stage, in place, each as
-// ApplyColourOptions would convert it; the fourth bytes keep their values.
+// Bitmap pixels (B, G, R, a kept fourth byte) in place, each as ApplyColourOptions has it.
 void ApplyColourStage(const ColourStage& stage, uint8_t* pixels, int32_t count);
 
-// The stage for one pixel, its definition: HDR-to-SDR tone mapping when its flag is on, then
-// BT.709 conversion when its flag is on. The flags are template arguments, so a loop built for
-// one combination leaves out the flag tests and table choice per pixel.
+// The stage's definition: tone mapping, then the conversion, each when its (template) flag is on.
 template <bool kHdrToSdr, bool kBt709>
 inline void ApplyColourOptions(PixelTriple& triple) {
   if (kBt709) {

@@ -448,7 +448,7 @@ int32_t ScanTracks(PlatformFile file, bool& described) {
   if (count == 0) return SetReason(kReasonMovNoFrames, Viewer.Path), 0;
   if (count > kMaxMovFrames) return SetReason(kReasonMovTooManyFrames, Viewer.Path, count), 0;
   const uint32_t frameBytes =
-      uint32_t(GetV210RowGeometry(Viewer.MovWidth).stride) * uint32_t(Viewer.MovHeight);
+      uint32_t(GetV210RowGeometry(Viewer.MovWidth).Stride) * uint32_t(Viewer.MovHeight);
   Viewer.MovFrameOffsets =
       static_cast<uint64_t*>(PlatformAllocZeroed(size_t(count) * sizeof(uint64_t)));
   if (Viewer.MovFrameOffsets == nullptr) return SetReason(kReasonNoMemory, Viewer.Path), 0;

@@ -159,8 +159,9 @@ inline void StorePixel(PixelTriple triple, uint8_t* at) {
 // built with -msse2), the bytes exactly those of StorePixel.
 
 // Four pixels whose fourth bytes are 0 into the bitmap at `at`, each fourth byte written back as
-// it was.
-inline void StoreKeepingFourthBytes(__m128i pixels, uint8_t* at) {
+// it was. Always inlined, so the AVX2 decoder's file (built with -mavx2) keeps no copy of its own
+// that the linker could hand to other code.
+__attribute__((always_inline)) inline void StoreKeepingFourthBytes(__m128i pixels, uint8_t* at) {
   __m128i* const pixel = reinterpret_cast<__m128i*>(at);
   const __m128i kept = _mm_and_si128(_mm_loadu_si128(pixel), _mm_set1_epi32(int32_t(0xff000000u)));
   _mm_storeu_si128(pixel, _mm_or_si128(pixels, kept));

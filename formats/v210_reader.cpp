@@ -21,9 +21,9 @@
 namespace {
 
 struct MovFrameSize {
-  uint32_t sampleSize;
-  int32_t width;
-  int32_t height;
+  uint32_t SampleSize;
+  int32_t Width;
+  int32_t Height;
 };
 
 constexpr MovFrameSize kMovFrameSizes[] = {
@@ -34,25 +34,26 @@ constexpr MovFrameSize kMovFrameSizes[] = {
 // Each known frame is a whole number of rows; the widest row a sample description may name
 // fits the raw row buffer.
 constexpr bool IsWholeRows(const MovFrameSize& size) {
-  return uint64_t(GetV210RowGeometry(size.width).stride) * uint64_t(size.height) == size.sampleSize;
+  return uint64_t(GetV210RowGeometry(size.Width).Stride) * uint64_t(size.Height) == size.SampleSize;
 }
 constexpr V210RowGeometry kWidest = GetV210RowGeometry(kMaxSourceWidth);
 static_assert(IsWholeRows(kMovFrameSizes[0]) && IsWholeRows(kMovFrameSizes[1]) &&
-                  kWidest.stride <= kMovRowBufferSize,
+                  kWidest.Stride <= kMovRowBufferSize,
               "a v210 row must fit the row buffers");
 
 // The one guard: the sample size must name a frame size this reader knows.
 const MovFrameSize* FindMovFrameSize(uint32_t sampleSize) {
   for (const MovFrameSize& size : kMovFrameSizes) {
-    if (size.sampleSize == sampleSize) return &size;
+    if (size.SampleSize == sampleSize) return &size;
   }
   return nullptr;
 }
 
+template <V210RowDecoder kDecode>
 struct V210Row {
   static void Decode(const RowWalk& walk, uint8_t* bitmapRow) {
-    DecodeV210Row(walk.Rows[0], GetV210RowGeometry(walk.Width).groups, walk.Columns, walk.Shift,
-                  bitmapRow);
+    kDecode(walk.Rows[0], GetV210RowGeometry(walk.Width).Groups, walk.Columns, walk.Shift,
+            bitmapRow);
   }
 };
 
@@ -65,8 +66,8 @@ int32_t ReadMovFrame() {
     if (size == nullptr) {
       return SetReason(kReasonMovSampleSize, Viewer.Path, unsigned(Viewer.MovSampleSize)), -1;
     }
-    width = size->width;
-    height = size->height;
+    width = size->Width;
+    height = size->Height;
   }
 
   // The size handshake: record the movie's size and let the shell rebuild the bitmap first.
@@ -90,9 +91,11 @@ int32_t ReadMovFrame() {
   rows.Files[0] = file;
   rows.FileCount = 1;
   rows.FirstRow = frameStart;
-  rows.RowBytes = uint32_t(GetV210RowGeometry(width).stride);
+  rows.RowBytes = uint32_t(GetV210RowGeometry(width).Stride);
   rows.Missing = &kV210BlackRowBytes;
-  const int32_t result = DecodeFrame<V210Row>(rows);
+  // The decoder is chosen once for the frame; each row calls it directly.
+  const int32_t result = ProcessorHasAvx2() ? DecodeFrame<V210Row<DecodeV210RowAvx2>>(rows)
+                                            : DecodeFrame<V210Row<DecodeV210RowSse2>>(rows);
   PlatformCloseFile(file);
   return result;
 }

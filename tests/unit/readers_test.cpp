@@ -3,8 +3,9 @@
 // file row and column lands in which bitmap pixel at every ScaleShift and colour option, read with
 // any number of requests in flight of any size and decoded by several workers, for odd sizes,
 // files cut short (mid-row, mid-request) and a bitmap left at another size.
-// Then the v210 pixel conversion.
+// Then the v210 pixel conversion and row decoders.
 
+#include <algorithm>
 #include <array>
 #include <tuple>
 
@@ -126,6 +127,15 @@ int32_t Field(const uint8_t* group, const int (&at)[2]) {
   return int32_t((w[0] | w[1] << 8 | w[2] << 16 | uint32_t(w[3]) << 24) >> (10 * at[1]) & 0x3FF);
 }
 
+// The BT.2020 matrix for narrow-range 10-bit samples, in double, on a 10-bit scale: each result
+// truncated toward zero, then a quarter of it (rounded down) clamped to a byte.
+PixelTriple Bt2020(int32_t y, int32_t cb, int32_t cr) {
+  const double luma = (y - 64) * 1.1644, blue = cb - 512.0, red = cr - 512.0;
+  const auto byte = [](double v) { return std::clamp(int32_t(v) >> 2, 0, 255); };
+  return {byte(luma + 1.6787 * red), byte((luma - 0.1874 * blue) - 0.6505 * red),
+          byte(luma + 2.1418 * blue)};
+}
+
 // Pixel x of file row n from the layout alone, before the colour options.
 PixelTriple Model(const Frame& f, size_t n, int32_t x) {
   const auto big16 = [&](size_t k, size_t at) { return f.seen[k][at] << 8 | f.seen[k][at + 1]; };
@@ -139,10 +149,8 @@ PixelTriple Model(const Frame& f, size_t n, int32_t x) {
     return {code(0), code(1), code(2)};
   }
   const uint8_t* group = &f.seen[0][n * f.RowBytes() + size_t(x / 6) * 16];
-  PixelTriple rgb;
-  ConvertV210Pixel(Field(group, kY[x % 6]), Field(group, kCb[x % 6 / 2]),
-                   Field(group, kCr[x % 6 / 2]), rgb);
-  return rgb;
+  return Bt2020(Field(group, kY[x % 6]), Field(group, kCb[x % 6 / 2]),
+                Field(group, kCr[x % 6 / 2]));
 }
 
 PixelTriple WithOptions(PixelTriple p, int options) {  // bit 0 HdrToSdr, bit 1 Bt709
@@ -223,9 +231,7 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
 }
 
 // BT.2020 narrow range to 8 bits, worked by hand on a 10-bit scale, each truncated toward zero,
-// then >> 2 and clamped: R = (Y - 64) 1.1644 + 1.6787 (Cr - 512),
-// G = (Y - 64) 1.1644 - 0.1874 (Cb - 512) - 0.6505 (Cr - 512), B = (Y - 64) 1.1644 + 2.1418 (Cb -
-// 512).
+// then >> 2 and clamped.
 TEST(V210Pixel, Bt2020ByHand) {
   struct {
     int32_t y, cb, cr;
@@ -250,27 +256,12 @@ TEST(V210Pixel, Bt2020ByHand) {
   }
 }
 
-// Unpacking, four groups at a time and group by group for the rest of a row, against the layout.
-TEST(V210Pixel, UnpacksEveryFieldOfEveryGroup) {
-  // Seven groups, not a whole 128-byte row: four for the vector path, three for the plain tail.
-  const Bytes row = Noise(7 * 16, 5);
-  std::vector<uint16_t> y(42), cb(21), cr(21);
-  UnpackV210Row(row.data(), 7, y.data(), cb.data(), cr.data());
-  for (size_t x = 0; x < 42; ++x) {
-    const uint8_t* group = &row[x / 6 * 16];
-    EXPECT_EQ(y[x], Field(group, kY[x % 6])) << x;
-    EXPECT_EQ(cb[x / 2], Field(group, kCb[x % 6 / 2])) << x;
-    EXPECT_EQ(cr[x / 2], Field(group, kCr[x % 6 / 2])) << x;
-  }
-}
-
-// The row store's vector path, four pixels at a time, and the decode of the same samples packed
-// as a row (eight at a time where the processor has AVX2), against the pixel definition: every (Cb,
-// Cr) pair once, the two pixels sharing it with different lumas, then every sample triple whose R,
-// G or B lies exactly on a multiple of 4 (on a 10-bit scale), where the definition's doubles may
-// round either way; at every shift. A column count that is no multiple of four leaves the last
-// three to the plain loop.
-TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
+// Every row decoder against the matrix, over a row that holds every (Cb, Cr) pair once, the two
+// pixels sharing it with different lumas, then every sample triple whose R, G or B lies exactly
+// on a multiple of 4 (on a 10-bit scale), where doubles and integers may part; at every shift,
+// with column counts that end inside, at or just past a vector or block, into a bitmap row of
+// its own length.
+TEST(V210Pixel, EveryDecoderGivesTheMatrixBytesForEveryChromaPair) {
   std::vector<uint16_t> y, cb, cr;
   const auto pair = [&](int32_t luma, int32_t blue, int32_t red, int32_t otherLuma) {
     y.push_back(uint16_t(luma)), y.push_back(uint16_t(otherLuma));
@@ -291,9 +282,7 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
       if (red < 512) pair(l, c, red + 512, 1023 - l);
     }
   }
-  const size_t kPairs = cb.size();
-  // The same samples packed as one v210 row, for the decode that reads the words themselves.
-  const size_t groups = (2 * kPairs + 5) / 6;
+  const size_t groups = (y.size() + 5) / 6;
   y.resize(groups * 6, 64), cb.resize(groups * 3, 512), cr.resize(groups * 3, 512);
   std::vector<uint32_t> words(groups * 4);
   for (size_t g = 0; g < groups; ++g) {
@@ -305,33 +294,33 @@ TEST(V210Pixel, RowStoreMatchesThePixelDefinitionForEveryChromaPair) {
   }
   std::vector<uint8_t> row(words.size() * 4);
   std::memcpy(row.data(), words.data(), row.size());  // little-endian, as the file has them
-  for (int32_t s = 0; s <= 3; ++s) {
-    const int32_t columns = (int32_t(2 * kPairs) >> s) - 1;
-    std::vector<uint8_t> planes(size_t(columns) * 4, kMark), packed = planes;
-    StoreV210Row(y.data(), cb.data(), cr.data(), columns, s, planes.data());
-    DecodeV210Row(row.data(), int32_t(groups), columns, s, packed.data());
+  struct Decoder {
+    const char* name;
+    V210RowDecoder decode;
+  };
+  std::vector<Decoder> decoders = {{"plain", DecodeV210RowPlain}, {"SSE2", DecodeV210RowSse2}};
+  if (ProcessorHasAvx2()) decoders.push_back({"AVX2", DecodeV210RowAvx2});
+  const int32_t all = int32_t(y.size());
+  const std::pair<int32_t, int32_t> runs[] = {
+      // shift, columns
+      {0, all - 1}, {1, all / 2 - 1}, {2, all / 4 - 1}, {3, all / 8 - 1}, {0, 1}, {0, 23},
+      {0, 24},      {0, 25},          {0, 47},          {0, 71},          {1, 5}, {3, 7}};
+  for (const auto& [s, columns] : runs) {
+    std::vector<uint8_t> want(size_t(columns) * 4, kMark);
     for (int32_t k = 0; k < columns; ++k) {
       const size_t x = size_t(k) << s;
-      PixelTriple e;
-      ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], e);
-      for (const std::vector<uint8_t>* out : {&planes, &packed}) {
-        const uint8_t* p = &(*out)[size_t(k) * 4];
-        if (p[0] != e.B || p[1] != e.G || p[2] != e.R || p[3] != kMark)
-          FAIL() << (out == &planes ? "planes" : "packed") << ", shift " << s << ": Y " << y[x]
-                 << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
-      }
+      const PixelTriple e = Bt2020(y[x], cb[x / 2], cr[x / 2]);
+      want[4 * size_t(k)] = uint8_t(e.B), want[4 * size_t(k) + 1] = uint8_t(e.G);
+      want[4 * size_t(k) + 2] = uint8_t(e.R);
     }
-  }
-  // Rows that end inside, at or just past a block of 24 pixels, each into a bitmap row of its
-  // own length: nothing is written past it.
-  for (const int32_t columns : {1, 23, 24, 25, 47, 71}) {
-    std::vector<uint8_t> out(size_t(columns) * 4, kMark);
-    DecodeV210Row(row.data(), int32_t(groups), columns, 0, out.data());
-    for (int32_t x = 0; x < columns; ++x) {
-      PixelTriple e;
-      ConvertV210Pixel(y[x], cb[x / 2], cr[x / 2], e);
-      const uint8_t* p = &out[size_t(x) * 4];
-      EXPECT_EQ(std::vector<int>(p, p + 4), (std::vector<int>{e.B, e.G, e.R, kMark})) << x;
+    for (const Decoder& d : decoders) {
+      std::vector<uint8_t> out(size_t(columns) * 4, kMark);
+      d.decode(row.data(), int32_t(groups), columns, s, out.data());
+      const auto first = std::mismatch(out.begin(), out.end(), want.begin()).first;
+      const size_t at = size_t(first - out.begin()) / 4, x = at << s;
+      if (at < size_t(columns))
+        ADD_FAILURE() << d.name << ", shift " << s << ", " << columns << " columns, pixel " << at
+                      << ": Y " << y[x] << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
     }
   }
 }

@@ -224,7 +224,7 @@ Bytes MovieMoov(const MovieInfo& movie, uint32_t chunkOffset) {
 }
 
 uint32_t MovieFrameBytes(int32_t width, int32_t height) {
-  return uint32_t(GetV210RowGeometry(width).stride) * uint32_t(height);
+  return uint32_t(GetV210RowGeometry(width).Stride) * uint32_t(height);
 }
 
 Bytes MovieFtyp() {
@@ -252,7 +252,7 @@ RowFile MovieFile(const MovieInfo& movie, RowFiller fillRow) {
   RowFile file;
   file.Head = movie.MoovFirst ? Join({ftyp, moov, wide, mdat}) : Join({ftyp, wide, mdat});
   file.RowCount = uint64_t(movie.Frames) * uint64_t(movie.Height);
-  file.RowBytes = size_t(GetV210RowGeometry(movie.Width).stride);
+  file.RowBytes = size_t(GetV210RowGeometry(movie.Width).Stride);
   file.FillRow = std::move(fillRow);
   if (!movie.MoovFirst) file.Tail = moov;
   return file;

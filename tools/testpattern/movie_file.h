@@ -39,7 +39,7 @@ Bytes MovieFtyp();
 Bytes MovieMoov(const MovieInfo& movie, uint32_t chunkOffset);
 
 // The whole movie; fillRow makes row `row` of frames laid back to back (Frames * Height rows of
-// GetV210RowGeometry(Width).stride bytes), e.g. with PackV210Row.
+// GetV210RowGeometry(Width).Stride bytes), e.g. with PackV210Row.
 RowFile MovieFile(const MovieInfo& movie, RowFiller fillRow);
 
 struct MovieTrack {

@@ -63,7 +63,7 @@ RowFile PatternPlane(int32_t width, int32_t height, int32_t number, int32_t plan
 
 RowFile PatternMovie(const MovieInfo& movie, int32_t firstNumber) {
   const int32_t width = movie.Width;
-  const size_t samples = size_t(GetV210RowGeometry(width).lumaSamples);
+  const size_t samples = size_t(GetV210RowGeometry(width).LumaSamples);
   PatternRows rows(width, movie.Height, firstNumber, samples);
   std::vector<YCbCr10> converted(samples);
   return MovieFile(movie, [rows, converted, width](uint64_t row, uint8_t* out) mutable {

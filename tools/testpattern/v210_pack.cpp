@@ -19,7 +19,7 @@ YCbCr10 ToYCbCr(Rgb10 c) {
 }
 
 void PackV210Row(const YCbCr10* pixels, int32_t width, uint8_t* out) {
-  const int32_t groups = GetV210RowGeometry(width).groups;
+  const int32_t groups = GetV210RowGeometry(width).Groups;
   for (const YCbCr10* p = pixels; p < pixels + groups * 6; p += 6, out += 16) {
     const uint32_t words[4] = {
         uint32_t(p[0].Cb) | uint32_t(p[0].Y) << 10 | uint32_t(p[0].Cr) << 20,

@@ -1,0 +1,113 @@
+// The AVX2 v210 row decoder. At Original size the planes are not needed: a block of four groups
+// is 24 pixels, three vectors of eight, each lane's sample picked straight from the words. Built
+// with -mavx2: everything here has internal linkage or is always inlined, so no AVX2 instruction
+// reaches code the other decoders run.
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "formats/row_walk.h"
+#include "formats/v210_kernels.h"
+#include "formats/v210_row.h"
+
+namespace {
+
+inline __m256i QuotientOf40000(__m256i n) {
+  const __m256 m = _mm256_cvtepi32_ps(_mm256_srai_epi32(n, 6));
+  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(m, _mm256_set1_ps(kV210InverseOf625)),
+                                           _mm256_set1_ps(kV210HalfOver625)));
+}
+
+// Eight pixels' R, G and B, one sample to a 32-bit lane, as the SSE2 decoder converts four.
+// Returns the lanes whose G lies on a multiple of 40000, all ones.
+inline __m256i ConvertEight(__m256i y, __m256i cb, __m256i cr, __m256i& red, __m256i& green,
+                            __m256i& blue) {
+  const __m256i offsets = _mm256_set1_epi32(kV210Offsets);
+  const __m256i lumaRed = _mm256_sub_epi16(_mm256_or_si256(y, _mm256_slli_epi32(cr, 16)), offsets);
+  const __m256i lumaBlue = _mm256_sub_epi16(_mm256_or_si256(y, _mm256_slli_epi32(cb, 16)), offsets);
+  const __m256i nGreen =
+      _mm256_add_epi32(_mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(kV210GreenOfBlueFactors)),
+                       _mm256_madd_epi16(lumaRed, _mm256_set1_epi32(kV210GreenOfRedFactors)));
+  green = QuotientOf40000(nGreen);
+  red = QuotientOf40000(_mm256_madd_epi16(lumaRed, _mm256_set1_epi32(kV210RedFactors)));
+  blue = QuotientOf40000(_mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(kV210BlueFactors)));
+  return _mm256_cmpeq_epi32(
+      _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
+}
+
+// Eight pixels into the bitmap at `at`, each channel clamped to 0..255 by the saturating packs.
+inline void StoreEightPixels(__m256i red, __m256i green, __m256i blue, uint8_t* at) {
+  // Each 128-bit half packs to B0..B3 G0..G3 R0..R3 and four zeros; one shuffle makes pixels.
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(blue, green),
+                                            _mm256_packs_epi32(red, _mm256_setzero_si256()));
+  const __m256i pixelOrder = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                              0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+  const __m256i pixels = _mm256_shuffle_epi8(bytes, pixelOrder);
+  StoreKeepingFourthBytes(_mm256_castsi256_si128(pixels), at);
+  StoreKeepingFourthBytes(_mm256_extracti128_si256(pixels, 1), at + 16);
+}
+
+// For vector v of a block, pixels 8v .. 8v + 7, read from word 4v on: each lane's word (0 to 7)
+// and shift for Y, Cb and Cr.
+struct LaneFields {
+  int32_t Words[3][8];
+  int32_t Shifts[3][8];
+};
+constexpr LaneFields MakeLaneFields(int32_t v) {
+  LaneFields lanes = {};
+  for (int32_t i = 0; i < 8; ++i) {
+    const int32_t p = 8 * v + i, firstWord = 4 * (p / 6) - 4 * v;
+    const int32_t fields[3] = {kV210LumaFields[p % 6], kV210BlueFields[p % 6 / 2],
+                               kV210RedFields[p % 6 / 2]};
+    for (int32_t plane = 0; plane < 3; ++plane) {
+      lanes.Words[plane][i] = firstWord + fields[plane] / 3;
+      lanes.Shifts[plane][i] = 10 * (fields[plane] % 3);
+    }
+  }
+  return lanes;
+}
+alignas(32) constexpr LaneFields kBlockLanes[3] = {MakeLaneFields(0), MakeLaneFields(1),
+                                                   MakeLaneFields(2)};
+
+inline __m256i LaneField(__m256i words, const LaneFields& lanes, int32_t plane) {
+  const __m256i* const picks = reinterpret_cast<const __m256i*>(lanes.Words[plane]);
+  const __m256i* const shifts = reinterpret_cast<const __m256i*>(lanes.Shifts[plane]);
+  return _mm256_and_si256(
+      _mm256_srlv_epi32(_mm256_permutevar8x32_epi32(words, _mm256_load_si256(picks)),
+                        _mm256_load_si256(shifts)),
+      _mm256_set1_epi32(kV210FieldMask));
+}
+
+// A block is stored before its G multiples are looked at, and stored again by the definition if
+// it has one.
+void StoreBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
+  for (int32_t b = 0; b < blocks; ++b, row += 64, out += 96) {
+    __m256i multiples = _mm256_setzero_si256();
+    for (int32_t v = 0; v < 3; ++v) {
+      const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 16 * v));
+      const LaneFields& lanes = kBlockLanes[v];
+      __m256i red, green, blue;
+      multiples = _mm256_or_si256(
+          multiples, ConvertEight(LaneField(words, lanes, 0), LaneField(words, lanes, 1),
+                                  LaneField(words, lanes, 2), red, green, blue));
+      StoreEightPixels(red, green, blue, out + 32 * v);
+    }
+    if (_mm256_movemask_epi8(multiples) != 0) DecodeV210RowPlain(row, 4, 24, 0, out);
+  }
+}
+
+}  // namespace
+
+void DecodeV210RowAvx2(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
+                       uint8_t* bitmapRow) {
+  if (scaleShift == 0) {
+    const int32_t blocks = columns / 24;
+    StoreBlocks(row, blocks, bitmapRow);
+    row += size_t(blocks) * 64;
+    groups -= blocks * 4;
+    columns -= blocks * 24;
+    bitmapRow += size_t(blocks) * 24 * 4;
+  }
+  DecodeV210RowSse2(row, groups, columns, scaleShift, bitmapRow);
+}
