@@ -1,15 +1,7 @@
-// v210 frame reader.
-//
-// A movie with described tracks gives the frame size in its sample description and every
-// frame's place in the frame offset table (see mov_atoms.cpp). A movie without names its frame
-// size by the sample size alone, and its frame i starts at MovDataOffset + i * sample size:
-//
-//   sample size   frame         row stride   groups per row
-//   88473600      7680 x 4320   20480        1280
-//   22118400      3840 x 2160   10240        640
-//
-// Either way a frame's rows follow one another with nothing between them, the top row of the
-// picture first.
+// v210 frame reader. A movie with described tracks gives the frame size and every frame's place
+// (mov_atoms.cpp); one without names its frame size by the sample size alone, and its frame i
+// starts at MovDataOffset + i * sample size. Rows follow one another, the top of the picture
+// first.
 
 #include "formats/v210_reader.h"
 
@@ -31,8 +23,7 @@ constexpr MovFrameSize kMovFrameSizes[] = {
     {22118400, 3840, 2160},
 };
 
-// Each known frame is a whole number of rows; the widest row a sample description may name
-// fits the raw row buffer.
+// Each known frame is whole rows; the widest row a description may name fits the row buffer.
 constexpr bool IsWholeRows(const MovFrameSize& size) {
   return uint64_t(GetV210RowGeometry(size.Width).Stride) * uint64_t(size.Height) == size.SampleSize;
 }
@@ -41,7 +32,6 @@ static_assert(IsWholeRows(kMovFrameSizes[0]) && IsWholeRows(kMovFrameSizes[1]) &
                   kWidest.Stride <= kMovRowBufferSize,
               "a v210 row must fit the row buffers");
 
-// The one guard: the sample size must name a frame size this reader knows.
 const MovFrameSize* FindMovFrameSize(uint32_t sampleSize) {
   for (const MovFrameSize& size : kMovFrameSizes) {
     if (size.SampleSize == sampleSize) return &size;

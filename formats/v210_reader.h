@@ -3,9 +3,6 @@
 
 #include <cstdint>
 
-// Decodes frame CurrentFrame of the open movie (facts from ScanMovAtoms) into the FrameBuffer.
-// 0 when decoded, and also when the frame's size only became the new source size; -1 when a
-// movie without a frame offset table has a sample size that names no known frame size, the frame
-// index names no frame, the bitmap was not built for the source size, or the file cannot be
-// opened. Rows the file does not hold show black.
+// Frame CurrentFrame of the open movie; 0 when decoded or when its size became the new source
+// size, -1 (with the reason set) when it cannot be; rows the file lacks show black.
 int32_t ReadMovFrame();

@@ -33,7 +33,8 @@ inline __m256i ConvertEight(__m256i y, __m256i cb, __m256i cr, __m256i& red, __m
   red = QuotientOf40000(_mm256_madd_epi16(lumaRed, _mm256_set1_epi32(kV210RedFactors)));
   blue = QuotientOf40000(_mm256_madd_epi16(lumaBlue, _mm256_set1_epi32(kV210BlueFactors)));
   return _mm256_cmpeq_epi32(
-      _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(20000)), 1), nGreen);
+      _mm256_slli_epi32(_mm256_madd_epi16(green, _mm256_set1_epi32(2 * kYcbcrFactorUnit)), 1),
+      nGreen);
 }
 
 // Eight pixels into the bitmap at `at`, each channel clamped to 0..255 by the saturating packs.

@@ -150,8 +150,8 @@ inline bool ConvertFour(const FourPixels& p, __m128i& red, __m128i& green, __m12
                     _mm_madd_epi16(lumaRed, _mm_set1_epi32(kV210GreenOfRedFactors)));
   green = QuotientOf40000(nGreen);
   // q * 40000 == N, as q * 20000 doubled: q is far inside 16 bits.
-  const __m128i multiple =
-      _mm_cmpeq_epi32(_mm_slli_epi32(_mm_madd_epi16(green, _mm_set1_epi32(20000)), 1), nGreen);
+  const __m128i multiple = _mm_cmpeq_epi32(
+      _mm_slli_epi32(_mm_madd_epi16(green, _mm_set1_epi32(2 * kYcbcrFactorUnit)), 1), nGreen);
   if (_mm_movemask_epi8(multiple) != 0) return false;
   red = QuotientOf40000(_mm_madd_epi16(lumaRed, _mm_set1_epi32(kV210RedFactors)));
   blue = QuotientOf40000(_mm_madd_epi16(lumaBlue, _mm_set1_epi32(kV210BlueFactors)));
