@@ -44,9 +44,7 @@ inline void StoreEightPixels(__m256i red, __m256i green, __m256i blue, uint8_t* 
                                             _mm256_packs_epi32(red, _mm256_setzero_si256()));
   const __m256i pixelOrder = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
                                               0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-  const __m256i pixels = _mm256_shuffle_epi8(bytes, pixelOrder);
-  StoreKeepingFourthBytes(_mm256_castsi256_si128(pixels), at);
-  StoreKeepingFourthBytes(_mm256_extracti128_si256(pixels, 1), at + 16);
+  StoreKeepingFourthBytes(_mm256_shuffle_epi8(bytes, pixelOrder), at);
 }
 
 // For vector v of a block, pixels 8v .. 8v + 7, read from word 4v on: each lane's word (0 to 7)
