@@ -16,13 +16,8 @@
 //        shot_????.dpx does not list shot_1.2.dpx.
 //   '*'  matches any run of characters, dots included, or none.
 //   Letters A-Z and a-z match either case; every other byte only itself (no [sets], no escapes).
-// Windows also finds a file by its short 8.3 alias, folds the case of non-ASCII letters, and
-// gives "*." and "name.*" special meanings (a name without a dot); this search does none of that,
-// and the viewer's own patterns hold only '?'. Wine (8.0) differs too: its '?' is always exactly
-// one character, dots included, so shot_12.dpx and ab stay unlisted there.
-//
-// The match runs the pattern as a set of live positions stepped once per name character, so a
-// pattern with many '*'s costs no more than pattern length times name length.
+// Short 8.3 aliases, non-ASCII case folding and the special "*." forms are left out: the
+// viewer's own patterns never need them. Live positions keep the cost at pattern times name.
 struct PlatformSearchHandle {
   DIR* Folder = nullptr;
   std::string Pattern;
