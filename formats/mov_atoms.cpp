@@ -1,46 +1,16 @@
-// QuickTime atom scan.
+// QuickTime atom scan. Every atom opens with a big-endian 32-bit size (1: a 64-bit size follows
+// the type; 0: to the end of the enclosing atom or file) and a four-character type.
 //
-// Every atom starts with a big-endian header:
-//
-//   offset 0  size  4  whole atom length, header included; 1 = a 64-bit length follows the type,
-//                      0 = the atom runs to the end of its parent (of the file, at the top)
-//   offset 4  type  4  four characters, compared byte for byte
-//   offset 8  size  8  (only when size is 1) high word, then low word
-//
-// A movie is found in two ways.
-//
-// Tracks. moov holds one trak per track; the picture is the first track whose media handler is
-// `vide` and whose first sample description is `v210`. Sound, timecode and other video tracks
-// share the media data with it, interleaved, so its frames are located through its own sample
-// table (stbl), every field big-endian after version (1) and flags (3):
-//
-//   mdia / hdlr  component type (4), handler type (4) at body byte 8
-//   stsd         entry count (4), then entries: size (4), format (4), 6 reserved, data reference
-//                index (2), version (2), revision (2), vendor (4), temporal and spatial quality
-//                (4 + 4), width (2) and height (2), at entry bytes 32 and 34
-//   stsz         sample size (4), sample count (4); when the size is 0, one size (4) per sample
-//   stsc         entry count (4), then entries: first chunk (4, from 1), samples per chunk (4),
-//                sample description (4); each entry runs to the next one's first chunk
-//   stco / co64  entry count (4), then one file offset (4, or 8 in co64) per chunk
-//
-//   sample s of a chunk lies at the chunk's offset plus the sizes of the samples before it in
-//   that chunk; chunks are taken in order, each with the samples per chunk of its stsc entry.
-//
-// The offsets go into one table of MovSampleCount entries, built here and never per frame.
-// This walk respects every size: a child that would run past its parent ends the parent.
-//
-// Back to back. A movie with no media handler in any track (small hand-made movies) is read as
-// the first version of the viewer read it: the first `stsz` met in a flat, forward-only walk
-// gives the sample size and count, and frames lie back to back from the first payload byte of
-// the media data (`mdat`). The containers on the path to the sample table are entered by
-// reading their first child next, everything else is passed over with one relative seek.
-//
-// Fragmented movies (an `mvex` in moov, frames listed in `moof` atoms) are refused: the frames
-// of their moov are not the movie.
+// A movie whose tracks name a media handler is read through the sample table of its first
+// `vide` track with a `v210` description, since sound and timecode share its media data. A
+// movie with no handler (small hand-made movies) is read by a flat walk: the first `stsz` gives
+// the frame size and count, and frames lie back to back from the `mdat` payload. Fragmented
+// movies are refused: the frames of their moov are not the movie.
 
 #include "formats/mov_atoms.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -54,183 +24,193 @@
 
 namespace {
 
-constexpr int64_t kMaxFilePosition = INT64_MAX;
-constexpr uint64_t kStszBodyBytes = 12;
+// The end of the top level: the file's true end is not asked for.
+constexpr uint64_t kNoEnd = uint64_t(INT64_MAX);
+// Frames a movie's table may hold: a day at 24 frames a second, 16 MB of offsets, which a 32-bit
+// process can still find in one block.
+constexpr uint32_t kMaxMovFrames = 1u << 21;
+constexpr uint32_t kStszBodyBytes = 12;
 
 bool IsType(const uint8_t* type, const char* literal) {
   return std::memcmp(type, literal, 4) == 0;
 }
 
-// The containers whose children lead to the sample table; letter case matters ("MOOV" is not one).
-bool IsEnteredContainer(const uint8_t* type) {
-  return IsType(type, "moov") || IsType(type, "trak") || IsType(type, "mdia") ||
-         IsType(type, "minf") || IsType(type, "stbl");
+uint64_t BigEndian64(const uint8_t* bytes) {
+  return uint64_t(BigEndian32(bytes)) << 32 | BigEndian32(bytes + 4);
 }
-
-int32_t WalkAtoms(PlatformFile file) {
-  int64_t position = 0;  // kept by hand: every read and seek below moves it
-  uint64_t skip = 0;     // unsigned, so the walk can never move backwards
-  bool metMediaData = false;
-  bool readSampleSizes = false;
-  for (;;) {
-    // An extended size near 2^64 names a place no file reaches: that is the end of the file.
-    if (skip > uint64_t(kMaxFilePosition - position)) return 0;
-    if (skip != 0) {
-      position = PlatformSeekFile(file, int64_t(skip), SeekFromCurrent);
-      if (position < 0) return 0;
-    }
-
-    uint8_t sizeField[4] = {};
-    uint8_t type[4] = {};
-    position += PlatformReadFile(file, sizeField, 4);
-    const uint32_t typeBytes = PlatformReadFile(file, type, 4);
-    position += typeBytes;
-    if (typeBytes < 4) return 0;  // the end of the file, before the frames were found
-
-    const uint32_t size = BigEndian32(sizeField);
-    uint64_t atomSize = size;
-    uint64_t headerBytes = 8;
-    if (size == 1) {
-      uint8_t extended[8] = {};
-      position += PlatformReadFile(file, extended, 8);
-      atomSize = uint64_t(BigEndian32(extended)) << 32 | BigEndian32(extended + 4);
-      headerBytes = 16;
-    }
-    // Size 0 (to the end of the file), 2..7, or an extended size below 16: no payload length
-    // that leads forward to another atom, so a walk that must pass over such an atom ends there.
-    const bool sizeUsable = atomSize >= headerBytes;
-    skip = sizeUsable ? atomSize - headerBytes : 0;
-
-    if (IsType(type, "mdat")) {
-      Viewer.MovDataOffset = uint64_t(position);
-      metMediaData = true;
-      // The sample table came first (a movie written for streaming): this is its media data.
-      if (readSampleSizes) return Viewer.MovSampleCount;
-      if (!sizeUsable) return 0;
-    } else if (IsEnteredContainer(type)) {
-      // The container's own size plays no part: its first child is the next header.
-      skip = 0;
-    } else if (IsType(type, "stsz") && !readSampleSizes) {
-      uint8_t body[kStszBodyBytes] = {};
-      position += PlatformReadFile(file, body, kStszBodyBytes);
-      Viewer.MovSampleSize = BigEndian32(body + 4);
-      Viewer.MovSampleCount = int32_t(BigEndian32(body + 8));
-      if (metMediaData) return Viewer.MovSampleCount;
-      // No media data yet: walk on to it over the rest of this atom. One that claims to be
-      // shorter than the body just read would send the walk backwards.
-      if (!sizeUsable || skip < kStszBodyBytes) return 0;
-      skip -= kStszBodyBytes;
-      readSampleSizes = true;
-    } else if (!sizeUsable) {
-      return 0;  // later sample tables, and every other atom, are passed over whole
-    }
-  }
-}
-
-// Frames a movie's table may hold: a day at 24 frames a second, 16 MB of offsets, which a 32-bit
-// process can still find in one block.
-constexpr uint32_t kMaxMovFrames = 1u << 21;
-// The last place a file may reach: the end of the top level, whose true end is not asked for.
-constexpr uint64_t kNoEnd = uint64_t(kMaxFilePosition);
-
-// One atom met by the track walk: where its body lies, and how long it is.
-struct AtomSpan {
-  uint64_t body = 0;
-  uint64_t bytes = 0;
-  bool present = false;
-};
-
-struct TrackAtoms {
-  uint8_t handler[4] = {};
-  bool hasHandler = false;
-  AtomSpan stsd, stsz, stsc, stco, co64;
-};
-
-struct AtomHeader {
-  uint8_t type[4];
-  uint64_t body;  // first byte after the header
-  uint64_t end;   // first byte after the atom
-};
 
 bool ReadAt(PlatformFile file, uint64_t at, void* out, uint32_t n) {
   return at <= kNoEnd && PlatformSeekFile(file, int64_t(at), SeekFromStart) == int64_t(at) &&
          PlatformReadFile(file, out, n) == n;
 }
 
-// The header of the atom at `at` inside a parent ending at `end`; false when there is none
-// whole, or its size is below its header or runs past the parent.
-bool ReadHeader(PlatformFile file, uint64_t at, uint64_t end, AtomHeader& atom) {
+struct Atom {
+  uint8_t Type[4];
+  uint64_t Body;  // first byte after the header
+  uint64_t End;   // first byte after the atom; Body when not Sized
+  bool Sized;     // at least its header long, and within its parent
+};
+
+// The header of the atom at `at` in a parent ending at `end`; false when no header lies whole
+// there.
+bool ReadAtom(PlatformFile file, uint64_t at, uint64_t end, Atom& atom) {
   uint8_t head[16];
   if (end - at < 8 || !ReadAt(file, at, head, 8)) return false;
-  std::memcpy(atom.type, head + 4, 4);
+  std::memcpy(atom.Type, head + 4, 4);
   uint64_t size = BigEndian32(head);
-  atom.body = at + 8;
+  atom.Body = at + 8;
   if (size == 1) {
-    if (end - at < 16 || PlatformReadFile(file, head + 8, 8) != 8) return false;
-    size = uint64_t(BigEndian32(head + 8)) << 32 | BigEndian32(head + 12);
-    atom.body = at + 16;
+    // A 64-bit size cut short by the end of the file leaves the atom without a usable size.
+    const uint32_t got = end - at >= 16 ? PlatformReadFile(file, head + 8, 8) : 0;
+    size = got == 8 ? BigEndian64(head + 8) : 1;
+    atom.Body = at + 8 + got;
   } else if (size == 0) {
     size = end - at;
   }
-  if (size < atom.body - at || size > end - at) return false;
-  atom.end = at + size;
+  atom.Sized = size >= atom.Body - at && size <= end - at;
+  atom.End = atom.Sized ? at + size : atom.Body;
   return true;
 }
 
-// Calls visit(atom) for each child of the body [from, end), in order, until one is not whole
-// or visit returns false. Every child is at least a header long, so the walk always ends.
-template <typename Visit>
-void ForEachChild(PlatformFile file, uint64_t from, uint64_t end, Visit visit) {
-  AtomHeader atom;
-  for (uint64_t at = from; at < end && ReadHeader(file, at, end, atom); at = atom.end) {
-    if (!visit(atom)) return;
+// One atom met by the track walk: where its body lies, and how long it is.
+struct AtomSpan {
+  uint64_t Body = 0;
+  uint64_t Bytes = 0;
+  bool Present = false;
+};
+
+struct TrackAtoms {
+  uint8_t Handler[4] = {};
+  bool HasHandler = false;
+  AtomSpan Stsd, Stsz, Stsc, Stco, Co64;
+};
+
+// What the walks learn on the way.
+struct Scan {
+  PlatformFile File = nullptr;
+  TrackAtoms Track, Picture;  // the track being read; the picture track chosen
+  bool Described = false, Fragmented = false, Picked = false, Pictures = false;
+  bool MetMediaData = false, ReadSampleSizes = false;  // the flat walk
+  int32_t FlatCount = 0;
+};
+
+// After an atom: end its parent's walk, go to the next sibling, or go to its first child.
+enum class Step { Stop, Over, Into };
+using AtomReader = Step (*)(Scan&, const Atom&);
+struct AtomRule {
+  char Type[5];
+  AtomReader Read;
+  bool AnySize;  // read even when its size does not fit; otherwise such an atom ends the walk
+};
+
+// The one walk: the atoms of [from, end) in order, each handed to the reader of its type; the
+// others are passed over. Every step moves forward by at least a header, so the walk ends.
+template <size_t N>
+void Walk(Scan& scan, uint64_t from, uint64_t end, const AtomRule (&rules)[N]) {
+  Atom atom;
+  for (uint64_t at = from; ReadAtom(scan.File, at, end, atom);) {
+    const AtomRule* rule = std::find_if(
+        rules, rules + N, [&](const AtomRule& r) { return IsType(atom.Type, r.Type); });
+    if (rule == rules + N) rule = nullptr;
+    if (!atom.Sized && (rule == nullptr || !rule->AnySize)) return;
+    const Step step = rule != nullptr ? rule->Read(scan, atom) : Step::Over;
+    if (step == Step::Stop || (step == Step::Over && !atom.Sized)) return;
+    at = step == Step::Into ? atom.Body : atom.End;
   }
 }
 
-void Record(AtomSpan& span, const AtomHeader& atom) {
-  if (span.present) return;  // a repeated table does not replace the first
-  span = {atom.body, atom.end - atom.body, true};
+// The flat walk. Containers are entered in place, whatever their size, so their children count
+// as siblings; the first `stsz` and the `mdat` around it are the movie.
+Step FlatMediaData(Scan& scan, const Atom& atom) {
+  Viewer.MovDataOffset = atom.Body;
+  scan.MetMediaData = true;
+  // The sample table came first (a movie written for streaming): this is its media data.
+  if (!scan.ReadSampleSizes) return Step::Over;
+  scan.FlatCount = Viewer.MovSampleCount;
+  return Step::Stop;
 }
 
-// mdia's handler, and the sample table atoms of its minf / stbl.
-TrackAtoms ReadTrackAtoms(PlatformFile file, const AtomHeader& trak) {
-  TrackAtoms track;
-  ForEachChild(file, trak.body, trak.end, [&](const AtomHeader& mdia) {
-    if (!IsType(mdia.type, "mdia")) return true;
-    ForEachChild(file, mdia.body, mdia.end, [&](const AtomHeader& a) {
-      uint8_t body[12];
-      if (IsType(a.type, "hdlr") && !track.hasHandler && a.end - a.body >= 12 &&
-          ReadAt(file, a.body, body, 12)) {
-        std::memcpy(track.handler, body + 8, 4);  // minf's own hdlr names a data handler
-        track.hasHandler = true;
-      }
-      // Sound and timecode tables are never read: the handler comes before them.
-      if (track.hasHandler && !IsType(track.handler, "vide")) return false;
-      if (!IsType(a.type, "minf")) return true;
-      ForEachChild(file, a.body, a.end, [&](const AtomHeader& stbl) {
-        if (!IsType(stbl.type, "stbl")) return true;
-        ForEachChild(file, stbl.body, stbl.end, [&](const AtomHeader& t) {
-          if (IsType(t.type, "stsd")) Record(track.stsd, t);
-          if (IsType(t.type, "stsz")) Record(track.stsz, t);
-          if (IsType(t.type, "stsc")) Record(track.stsc, t);
-          if (IsType(t.type, "stco")) Record(track.stco, t);
-          if (IsType(t.type, "co64")) Record(track.co64, t);
-          return true;
-        });
-        return false;
-      });
-      return true;
-    });
-    return false;
-  });
-  return track;
+Step FlatSampleSizes(Scan& scan, const Atom& atom) {
+  if (scan.ReadSampleSizes) return Step::Over;  // later sample tables are passed over whole
+  // Read whatever its size; a file that ends inside leaves zeros.
+  uint8_t body[kStszBodyBytes] = {};
+  if (PlatformSeekFile(scan.File, int64_t(atom.Body), SeekFromStart) == int64_t(atom.Body)) {
+    PlatformReadFile(scan.File, body, kStszBodyBytes);
+  }
+  Viewer.MovSampleSize = BigEndian32(body + 4);
+  Viewer.MovSampleCount = int32_t(BigEndian32(body + 8));
+  if (scan.MetMediaData) {
+    scan.FlatCount = Viewer.MovSampleCount;
+    return Step::Stop;
+  }
+  // No media data yet: walk on past this atom, unless it is shorter than the body just read.
+  if (!atom.Sized || atom.End - atom.Body < kStszBodyBytes) return Step::Stop;
+  scan.ReadSampleSizes = true;
+  return Step::Over;
 }
+
+Step Enter(Scan&, const Atom&) {
+  return Step::Into;
+}
+
+// Letter case matters: "MOOV" is passed over whole.
+constexpr AtomRule kFlatRules[] = {
+    {"mdat", FlatMediaData, true}, {"stsz", FlatSampleSizes, true}, {"moov", Enter, true},
+    {"trak", Enter, true},         {"mdia", Enter, true},           {"minf", Enter, true},
+    {"stbl", Enter, true},
+};
+
+// The track walk: each container's children within its bounds.
+template <AtomSpan TrackAtoms::*Table>
+Step RecordTable(Scan& scan, const Atom& atom) {
+  AtomSpan& span = scan.Track.*Table;
+  if (!span.Present) span = {atom.Body, atom.End - atom.Body, true};  // a repeat does not count
+  return Step::Over;
+}
+
+constexpr AtomRule kSampleTableRules[] = {
+    {"stsd", RecordTable<&TrackAtoms::Stsd>, false},
+    {"stsz", RecordTable<&TrackAtoms::Stsz>, false},
+    {"stsc", RecordTable<&TrackAtoms::Stsc>, false},
+    {"stco", RecordTable<&TrackAtoms::Stco>, false},
+    {"co64", RecordTable<&TrackAtoms::Co64>, false},
+};
+
+Step ReadSampleTable(Scan& scan, const Atom& atom) {
+  Walk(scan, atom.Body, atom.End, kSampleTableRules);
+  return Step::Stop;
+}
+constexpr AtomRule kMediaInfoRules[] = {{"stbl", ReadSampleTable, false}};
+
+Step ReadMediaInfo(Scan& scan, const Atom& atom) {
+  Walk(scan, atom.Body, atom.End, kMediaInfoRules);
+  return Step::Over;
+}
+
+// The handler type at body byte 8, after version, flags and component type. minf's own hdlr
+// names a data handler and is never read. Sound and timecode tables are never read either.
+Step ReadHandler(Scan& scan, const Atom& atom) {
+  TrackAtoms& track = scan.Track;
+  uint8_t body[12];
+  if (!track.HasHandler && atom.End - atom.Body >= 12 && ReadAt(scan.File, atom.Body, body, 12)) {
+    std::memcpy(track.Handler, body + 8, 4);
+    track.HasHandler = true;
+  }
+  return track.HasHandler && !IsType(track.Handler, "vide") ? Step::Stop : Step::Over;
+}
+constexpr AtomRule kMediaRules[] = {{"hdlr", ReadHandler, false}, {"minf", ReadMediaInfo, false}};
+
+Step ReadMedia(Scan& scan, const Atom& atom) {
+  Walk(scan, atom.Body, atom.End, kMediaRules);
+  return Step::Stop;
+}
+constexpr AtomRule kTrackRules[] = {{"mdia", ReadMedia, false}};
 
 // The picture codecs a user may meet instead of v210, by the four characters of their sample
 // description, for the reason a movie is refused.
 struct CodecName {
-  char type[5];
-  const char* name;
+  char Type[5];
+  const char* Name;
 };
 constexpr CodecName kCodecNames[] = {
     {"apco", "ProRes 422 Proxy"},
@@ -262,8 +242,8 @@ void ExplainCodec(const uint8_t* type) {
   for (int i = 0; i < 4; ++i) shown[i] = type[i] >= 0x20 && type[i] < 0x7F ? char(type[i]) : '?';
   shown[4] = '\0';
   for (const CodecName& codec : kCodecNames) {
-    if (IsType(type, codec.type)) {
-      SetReason(kReasonMovCodecNamed, Viewer.Path, codec.name, shown);
+    if (IsType(type, codec.Type)) {
+      SetReason(kReasonMovCodecNamed, Viewer.Path, codec.Name, shown);
       return;
     }
   }
@@ -276,7 +256,7 @@ bool ReadV210Description(PlatformFile file, const AtomSpan& stsd, bool explain) 
   constexpr uint32_t kEntryBytes = 36;  // up to the height at entry byte 34
   uint8_t body[8 + kEntryBytes];
   const uint8_t* entry = body + 8;
-  if (!stsd.present || stsd.bytes < sizeof body || !ReadAt(file, stsd.body, body, sizeof body) ||
+  if (!stsd.Present || stsd.Bytes < sizeof body || !ReadAt(file, stsd.Body, body, sizeof body) ||
       BigEndian32(body + 4) == 0 || BigEndian32(entry) < kEntryBytes) {
     if (explain) SetReason(kReasonMovTablesShort, Viewer.Path);
     return false;
@@ -296,6 +276,33 @@ bool ReadV210Description(PlatformFile file, const AtomSpan& stsd, bool explain) 
   return true;
 }
 
+Step ReadTrack(Scan& scan, const Atom& atom) {
+  if (scan.Picked) return Step::Over;
+  scan.Track = TrackAtoms();
+  Walk(scan, atom.Body, atom.End, kTrackRules);
+  const TrackAtoms& track = scan.Track;
+  scan.Described = scan.Described || track.HasHandler;
+  if (!track.HasHandler || !IsType(track.Handler, "vide")) return Step::Over;
+  // The first picture track is the one a user means: why it is not read is the reason.
+  scan.Picked = ReadV210Description(scan.File, track.Stsd, !scan.Pictures);
+  scan.Pictures = true;
+  if (scan.Picked) scan.Picture = track;
+  return Step::Over;
+}
+
+Step NoteFragments(Scan& scan, const Atom&) {
+  scan.Fragmented = true;
+  return Step::Over;
+}
+constexpr AtomRule kMovieRules[] = {{"mvex", NoteFragments, false}, {"trak", ReadTrack, false}};
+
+// The media data after the first moov is passed over unread.
+Step ReadMovie(Scan& scan, const Atom& atom) {
+  Walk(scan, atom.Body, atom.End, kMovieRules);
+  return Step::Stop;
+}
+constexpr AtomRule kTopRules[] = {{"moov", ReadMovie, false}};
+
 // Reads the entries of one table in order, a small block at a time; the table never reads
 // past its atom.
 class TableReader {
@@ -303,55 +310,57 @@ class TableReader {
   // entryBytes of each entry after a head of headBytes; false when the atom cannot hold them.
   bool Begin(PlatformFile file, const AtomSpan& span, uint32_t headBytes, uint32_t entryBytes,
              uint32_t count) {
-    file_ = file;
-    next_ = span.body + headBytes;
-    entryBytes_ = entryBytes;
-    left_ = count;
-    have_ = used_ = 0;
-    return span.present && span.bytes >= headBytes &&
-           uint64_t(count) * entryBytes <= span.bytes - headBytes;
+    File = file;
+    At = span.Body + headBytes;
+    EntryBytes = entryBytes;
+    Left = count;
+    Have = Used = 0;
+    return span.Present && span.Bytes >= headBytes &&
+           uint64_t(count) * entryBytes <= span.Bytes - headBytes;
   }
   // The next entry as one number (a 4- or 8-byte entry); false past the end.
   bool Next(uint64_t& value) {
-    if (used_ == have_ && !Refill()) return false;
-    const uint8_t* entry = block_ + used_;
-    value = entryBytes_ == 8 ? uint64_t(BigEndian32(entry)) << 32 | BigEndian32(entry + 4)
-                             : BigEndian32(entry);
-    used_ += entryBytes_;
+    if (Used == Have && !Refill()) return false;
+    const uint8_t* entry = Block + Used;
+    value = EntryBytes == 8 ? BigEndian64(entry) : BigEndian32(entry);
+    Used += EntryBytes;
     return true;
   }
   // The next entry as 32-bit fields (entryBytes / 4 of them).
   bool Next(uint32_t* fields) {
-    if (used_ == have_ && !Refill()) return false;
-    for (uint32_t k = 0; k < entryBytes_ / 4; ++k) fields[k] = BigEndian32(block_ + used_ + 4 * k);
-    used_ += entryBytes_;
+    if (Used == Have && !Refill()) return false;
+    for (uint32_t k = 0; k < EntryBytes / 4; ++k) fields[k] = BigEndian32(Block + Used + 4 * k);
+    Used += EntryBytes;
     return true;
   }
 
  private:
   bool Refill() {
-    if (left_ == 0) return false;
-    const uint32_t entries = std::min<uint32_t>(left_, sizeof block_ / entryBytes_);
-    if (!ReadAt(file_, next_, block_, entries * entryBytes_)) return false;
-    next_ += entries * entryBytes_;
-    left_ -= entries;
-    have_ = entries * entryBytes_;
-    used_ = 0;
+    if (Left == 0) return false;
+    const uint32_t entries = std::min<uint32_t>(Left, sizeof Block / EntryBytes);
+    if (!ReadAt(File, At, Block, entries * EntryBytes)) return false;
+    At += entries * EntryBytes;
+    Left -= entries;
+    Have = entries * EntryBytes;
+    Used = 0;
     return true;
   }
 
-  PlatformFile file_ = nullptr;
-  uint64_t next_ = 0;
-  uint32_t entryBytes_ = 4;
-  uint32_t left_ = 0;
-  uint32_t have_ = 0;
-  uint32_t used_ = 0;
-  uint8_t block_[4080] = {};  // a whole number of 4-, 8- and 12-byte entries
+  PlatformFile File = nullptr;
+  uint64_t At = 0;
+  uint32_t EntryBytes = 4;
+  uint32_t Left = 0;
+  uint32_t Have = 0;
+  uint32_t Used = 0;
+  uint8_t Block[4080] = {};  // a whole number of 4-, 8- and 12-byte entries
 };
 
+// After version and flags (4): stsz holds a common size, a count, and per-sample sizes when the
+// common size is 0; stsc, stco and co64 a count, then entries of 12 (first chunk from 1, samples
+// per chunk, description), 4 or 8 (chunk offset) bytes.
 uint32_t TableCount(PlatformFile file, const AtomSpan& span, uint32_t at) {
   uint8_t field[4] = {};
-  if (!span.present || span.bytes < at + 4 || !ReadAt(file, span.body + at, field, 4)) return 0;
+  if (!span.Present || span.Bytes < at + 4 || !ReadAt(file, span.Body + at, field, 4)) return 0;
   return BigEndian32(field);
 }
 
@@ -367,15 +376,15 @@ bool LocateFrames(PlatformFile file, const TrackAtoms& track, uint32_t count, ui
            false;
   };
   TableReader sizes, chunks, runs;
-  const uint32_t oneSize = TableCount(file, track.stsz, 4);
-  if (!sizes.Begin(file, track.stsz, 12, 4, oneSize == 0 ? count : 0)) return cutShort();
+  const uint32_t oneSize = TableCount(file, track.Stsz, 4);
+  if (!sizes.Begin(file, track.Stsz, 12, 4, oneSize == 0 ? count : 0)) return cutShort();
   if (oneSize != 0 && oneSize < frameBytes) return shortFrame(0, oneSize);
-  const bool wide = !track.stco.present;
-  const AtomSpan& offsets = wide ? track.co64 : track.stco;
+  const bool wide = !track.Stco.Present;
+  const AtomSpan& offsets = wide ? track.Co64 : track.Stco;
   const uint32_t chunkCount = TableCount(file, offsets, 4);
   if (!chunks.Begin(file, offsets, 8, wide ? 8 : 4, chunkCount)) return cutShort();
-  uint32_t runsLeft = TableCount(file, track.stsc, 4);
-  if (!runs.Begin(file, track.stsc, 8, 12, runsLeft)) return cutShort();
+  uint32_t runsLeft = TableCount(file, track.Stsc, 4);
+  if (!runs.Begin(file, track.Stsc, 8, 12, runsLeft)) return cutShort();
 
   uint32_t run[3], nextRun[3];  // first chunk (from 1), samples per chunk, description
   if (runsLeft == 0 || !runs.Next(run) || run[0] != 1) return disagree();
@@ -412,39 +421,19 @@ bool LocateFrames(PlatformFile file, const TrackAtoms& track, uint32_t count, ui
   return s == count || disagree();
 }
 
-// The picture track's frame count, or 0 when it has none or the movie is refused. described is
-// false when no track names a media handler: the movie is one of the back-to-back kind.
-int32_t ScanTracks(PlatformFile file, bool& described) {
-  AtomHeader moov{};
-  bool found = false;
-  ForEachChild(file, 0, kNoEnd, [&](const AtomHeader& atom) {
-    if (IsType(atom.type, "moov")) moov = atom, found = true;
-    return !found;  // the media data after it is passed over unread
-  });
-  described = false;
-  if (!found) return 0;
-
-  bool fragmented = false, picked = false, pictures = false;
-  TrackAtoms picture;
-  ForEachChild(file, moov.body, moov.end, [&](const AtomHeader& atom) {
-    if (IsType(atom.type, "mvex")) fragmented = true;
-    if (picked || !IsType(atom.type, "trak")) return true;
-    const TrackAtoms track = ReadTrackAtoms(file, atom);
-    described = described || track.hasHandler;
-    if (!track.hasHandler || !IsType(track.handler, "vide")) return true;
-    // The first picture track is the one a user means: why it is not read is the reason.
-    picked = ReadV210Description(file, track.stsd, !pictures);
-    pictures = true;
-    if (picked) picture = track;
-    return true;
-  });
-  if (!described) return 0;
-  if (fragmented) return SetReason(kReasonMovFragmented, Viewer.Path), 0;
-  if (!pictures) return SetReason(kReasonMovNoPicture, Viewer.Path), 0;
-  if (!picked) return 0;
+// The picture track's frame count, or 0 when it has none or the movie is refused. Described is
+// false when no track names a media handler: the movie is one for the flat walk.
+int32_t ScanTracks(Scan& scan) {
+  Walk(scan, 0, kNoEnd, kTopRules);
+  if (!scan.Described) return 0;
+  if (scan.Fragmented) return SetReason(kReasonMovFragmented, Viewer.Path), 0;
+  if (!scan.Pictures) return SetReason(kReasonMovNoPicture, Viewer.Path), 0;
+  if (!scan.Picked) return 0;
   ClearReason();  // a later picture track is read after all
 
-  const uint32_t count = TableCount(file, picture.stsz, 8);
+  const PlatformFile file = scan.File;
+  const TrackAtoms& picture = scan.Picture;
+  const uint32_t count = TableCount(file, picture.Stsz, 8);
   if (count == 0) return SetReason(kReasonMovNoFrames, Viewer.Path), 0;
   if (count > kMaxMovFrames) return SetReason(kReasonMovTooManyFrames, Viewer.Path, count), 0;
   const uint32_t frameBytes =
@@ -480,10 +469,12 @@ int32_t ScanMovAtoms() {
   Viewer.MovHeight = 0;
   PlatformFile file = PlatformOpenFile(Viewer.Path);
   if (file == nullptr) return SetReason(kReasonCantOpen, Viewer.Path), 0;
-  bool described = false;
-  int32_t count = ScanTracks(file, described);
-  if (!described) {
-    count = PlatformSeekFile(file, 0, SeekFromStart) == 0 ? WalkAtoms(file) : 0;
+  Scan scan;
+  scan.File = file;
+  int32_t count = ScanTracks(scan);
+  if (!scan.Described) {
+    Walk(scan, 0, kNoEnd, kFlatRules);
+    count = scan.FlatCount;
     if (count <= 0) SetReason(kReasonMovNoFrames, Viewer.Path);
   }
   PlatformCloseFile(file);

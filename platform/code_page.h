@@ -1,8 +1,5 @@
-// Characters of the code page the file calls use, for splitting names into folder, frame number
-// and extension. The viewer asks Windows for UTF-8, where no byte of a character beyond ASCII
-// looks like "\", "." or a digit; Windows before 10 1903 ignores that and keeps the system's,
-// and in the double-byte ones (932, 936, 949, 950) a character's second byte may be 0x5C ("\")
-// or a letter: the splitting must step over it.
+// Characters of the file calls' code page, for splitting names: where Windows keeps a double-byte
+// code page, a character's second byte may look like "\" or a letter.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +12,7 @@ bool PlatformIsLeadByte(uint8_t byte);
 using PlatformLeadByteRule = bool (*)(uint8_t byte);
 void PlatformSetLeadByteRule(PlatformLeadByteRule rule);
 
-// Bytes the character at c takes: two for a double-byte character, whose second byte may look
-// like "\" or a letter and must not be taken for one. A lead byte just before the terminator
-// stands alone.
+// Bytes the character at c takes; a lead byte just before the terminator stands alone.
 inline size_t PlatformCharLength(const char* c) {
   return PlatformIsLeadByte(uint8_t(*c)) && c[1] != '\0' ? 2 : 1;
 }

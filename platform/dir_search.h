@@ -15,3 +15,5 @@ PlatformSearch PlatformFindFirst(const char* pattern, char* name);
 // Writes the next matching name; false when there is none.
 bool PlatformFindNext(PlatformSearch search, char* name);
 void PlatformFindClose(PlatformSearch search);
+// Called after every close when set: a test's stand-in for another program changing the folder.
+extern void (*PlatformSearchClosedHook)();

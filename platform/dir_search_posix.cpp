@@ -16,20 +16,15 @@
 //        shot_????.dpx does not list shot_1.2.dpx.
 //   '*'  matches any run of characters, dots included, or none.
 //   Letters A-Z and a-z match either case; every other byte only itself (no [sets], no escapes).
-// Windows also finds a file by its short 8.3 alias, folds the case of non-ASCII letters, and
-// gives "*." and "name.*" special meanings (a name without a dot); this search does none of that,
-// and the viewer's own patterns hold only '?'. Wine (8.0) differs too: its '?' is always exactly
-// one character, dots included, so shot_12.dpx and ab stay unlisted there.
-//
-// The match runs the pattern as a set of live positions stepped once per name character, so a
-// pattern with many '*'s costs no more than pattern length times name length.
+// Short 8.3 aliases, non-ASCII case folding and the special "*." forms are left out: the
+// viewer's own patterns never need them. Live positions keep the cost at pattern times name.
 struct PlatformSearchHandle {
-  DIR* folder = nullptr;
-  std::string pattern;
-  std::vector<char> live;  // live[i]: the name so far can be matched by pattern[0, i)
+  DIR* Folder = nullptr;
+  std::string Pattern;
+  std::vector<char> Live;  // Live[i]: the name so far can be matched by Pattern[0, i)
 
   ~PlatformSearchHandle() {
-    if (folder != nullptr) closedir(folder);
+    if (Folder != nullptr) closedir(Folder);
   }
 };
 
@@ -86,12 +81,12 @@ static bool IsRegularFile(DIR* folder, const dirent* entry) {
 }
 
 bool PlatformFindNext(PlatformSearch search, char* name) {
-  while (const dirent* entry = readdir(search->folder)) {
+  while (const dirent* entry = readdir(search->Folder)) {
     const size_t length = std::strlen(entry->d_name);
     // A name that cannot be handed over whole is no use to the caller: pass it over.
     if (IsDotEntry(entry->d_name) || length >= size_t(kPlatformNameSize)) continue;
-    if (!MatchName(search->pattern, search->live, entry->d_name)) continue;
-    if (!IsRegularFile(search->folder, entry)) continue;
+    if (!MatchName(search->Pattern, search->Live, entry->d_name)) continue;
+    if (!IsRegularFile(search->Folder, entry)) continue;
     std::memcpy(name, entry->d_name, length + 1);
     return true;
   }
@@ -109,16 +104,19 @@ PlatformSearch PlatformFindFirst(const char* pattern, char* name) {
 
   auto* search = new (std::nothrow) PlatformSearchHandle;
   if (search == nullptr) return nullptr;
-  search->pattern = cut != nullptr ? cut + 1 : pattern;
-  search->live.assign(search->pattern.size() + 1, 0);
-  search->folder = opendir(folder.c_str());
-  if (search->folder == nullptr || !PlatformFindNext(search, name)) {
+  search->Pattern = cut != nullptr ? cut + 1 : pattern;
+  search->Live.assign(search->Pattern.size() + 1, 0);
+  search->Folder = opendir(folder.c_str());
+  if (search->Folder == nullptr || !PlatformFindNext(search, name)) {
     delete search;
     return nullptr;
   }
   return search;
 }
 
+void (*PlatformSearchClosedHook)() = nullptr;
+
 void PlatformFindClose(PlatformSearch search) {
   delete search;
+  if (PlatformSearchClosedHook != nullptr) PlatformSearchClosedHook();
 }

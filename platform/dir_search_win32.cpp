@@ -48,6 +48,9 @@ bool PlatformFindNext(PlatformSearch search, char* name) {
   return true;
 }
 
+void (*PlatformSearchClosedHook)() = nullptr;
+
 void PlatformFindClose(PlatformSearch search) {
   if (search != nullptr) FindClose(FindHandle(search));
+  if (PlatformSearchClosedHook != nullptr) PlatformSearchClosedHook();
 }

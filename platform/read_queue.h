@@ -1,9 +1,5 @@
-// Reads in flight: many requests wait on the storage at once whatever the number of decode
-// workers. Storage is latency-bound: one stream of row-sized reads gets a fraction of what it
-// delivers to dozens of requests outstanding. Where the system runs reads by itself (Linux's
-// asynchronous reads, for reads past the file cache) no thread waits in each; every other read
-// goes to a crew of reader threads. The crew also warms the system's file cache with ranges of
-// files named by path (playback's read-ahead), whenever no read is waiting.
+// Reads in flight, whatever the number of decode workers: storage delivers far more to dozens of
+// requests outstanding than to one stream. A crew of reader threads also warms the file cache.
 #pragma once
 
 #include <atomic>
@@ -14,9 +10,8 @@
 // Reader threads at most: requests in flight beyond this wait in the queue.
 constexpr int32_t kMaxReaders = 32;
 
-// One read: `Bytes` bytes of `File` from `Offset` into `Buffer`, as PlatformReadFileAt lays them
-// out there. A request may be queued again once done; `Completed` counts its finished reads, so a
-// waiter can tell this read from the last.
+// One read, as PlatformReadFileAt lays it out. Completed counts finished reads, so a request
+// queued again can be told from its last read.
 struct PlatformReadRequest {
   PlatformFile File;
   int64_t Offset;
@@ -28,8 +23,7 @@ struct PlatformReadRequest {
   PlatformReadRequest* Next;       // the queue's own link
 };
 
-// Queues the read; it starts at once when a reader is free. Readers are started on first use;
-// when none can be started the read is done here, before the call returns.
+// Queues the read; when no reader thread can be started it is done here.
 void PlatformQueueRead(PlatformReadRequest* request);
 
 // Counts the request as done without reading anything (Got 0): its reader found it needless.
@@ -38,10 +32,8 @@ void PlatformCompleteUnread(PlatformReadRequest* request);
 // Waits until the request has finished `completed` reads in all; returns its Got.
 uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed);
 
-// Warms the file cache with `count` ranges of `bytes` bytes of the file at `path`, the first
-// at `offset`, each `stride` bytes after the last, in the background: the file is opened here
-// and closed by the readers. Nothing read is handed back, so a file changed meanwhile is read
-// afresh by whoever reads it next. Ranges still waiting when a later read-ahead is queued go too.
+// Warms the file cache in the background with `count` ranges of `bytes`, `stride` apart from
+// `offset`; nothing is handed back, so a file changed meanwhile is read afresh.
 void PlatformQueueReadAhead(const char* path, int64_t offset, uint32_t bytes, int64_t stride,
                             int32_t count);
 

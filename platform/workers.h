@@ -8,6 +8,11 @@
 // thread with a small stack.
 constexpr int32_t kMaxWorkers = 16;
 
+// count within 1 .. most.
+inline int32_t ClampWorkers(int32_t count, int32_t most) {
+  return count < 1 ? 1 : count > most ? most : count;
+}
+
 // The logical processors this process may run on; 1 when the system does not say.
 int32_t PlatformProcessorCount();
 

@@ -11,17 +11,17 @@ namespace {
 // One job at a time: a generation number tells a waiting thread that a new job was handed out,
 // and the count of parts still running tells the caller when it is done.
 struct Crew {
-  std::mutex lock;
-  std::condition_variable started;
-  std::condition_variable finished;
-  std::thread threads[kMaxWorkers];
-  int32_t count = 1;
-  uint64_t generation = 0;
-  bool stopping = false;
-  PlatformWorkerJob job = nullptr;
-  void* context = nullptr;
-  int32_t parts = 0;
-  int32_t running = 0;
+  std::mutex Lock;
+  std::condition_variable Started;
+  std::condition_variable Finished;
+  std::thread Threads[kMaxWorkers];
+  int32_t Count = 1;
+  uint64_t Generation = 0;
+  bool Stopping = false;
+  PlatformWorkerJob Job = nullptr;
+  void* Context = nullptr;
+  int32_t Parts = 0;
+  int32_t Running = 0;
 
   // A program may end without stopping its crew: joined here, as a thread left running when
   // its std::thread is destroyed would end the program.
@@ -36,18 +36,18 @@ void WorkerLoop(int32_t part, uint64_t seen) {
     void* context;
     int32_t parts;
     {
-      std::unique_lock<std::mutex> hold(crew.lock);
-      crew.started.wait(hold, [&] { return crew.stopping || crew.generation != seen; });
-      if (crew.stopping) return;
-      seen = crew.generation;
-      job = crew.job;
-      context = crew.context;
-      parts = crew.parts;
+      std::unique_lock<std::mutex> hold(crew.Lock);
+      crew.Started.wait(hold, [&] { return crew.Stopping || crew.Generation != seen; });
+      if (crew.Stopping) return;
+      seen = crew.Generation;
+      job = crew.Job;
+      context = crew.Context;
+      parts = crew.Parts;
     }
     if (part < parts) job(context, part, parts);
     if (part < parts) {
-      std::lock_guard<std::mutex> hold(crew.lock);
-      if (--crew.running == 0) crew.finished.notify_one();
+      std::lock_guard<std::mutex> hold(crew.Lock);
+      if (--crew.Running == 0) crew.Finished.notify_one();
     }
   }
 }
@@ -61,48 +61,48 @@ int32_t PlatformProcessorCount() {
 
 int32_t PlatformStartWorkers(int32_t count) {
   PlatformStopWorkers();
-  count = count < 1 ? 1 : count > kMaxWorkers ? kMaxWorkers : count;
-  crew.stopping = false;
+  count = ClampWorkers(count, kMaxWorkers);
+  crew.Stopping = false;
   int32_t started = 1;
   for (; started < count; ++started) {
     try {
-      crew.threads[started] = std::thread(WorkerLoop, started, crew.generation);
+      crew.Threads[started] = std::thread(WorkerLoop, started, crew.Generation);
     } catch (...) {
       break;
     }
   }
-  crew.count = started;
+  crew.Count = started;
   return started;
 }
 
 int32_t PlatformWorkerCount() {
-  return crew.count;
+  return crew.Count;
 }
 
 void PlatformRunWorkers(PlatformWorkerJob job, void* context, int32_t parts) {
-  parts = parts < 1 ? 1 : parts > crew.count ? crew.count : parts;
+  parts = ClampWorkers(parts, crew.Count);
   if (parts > 1) {
-    std::lock_guard<std::mutex> hold(crew.lock);
-    crew.job = job;
-    crew.context = context;
-    crew.parts = parts;
-    crew.running = parts - 1;
-    ++crew.generation;
-    crew.started.notify_all();
+    std::lock_guard<std::mutex> hold(crew.Lock);
+    crew.Job = job;
+    crew.Context = context;
+    crew.Parts = parts;
+    crew.Running = parts - 1;
+    ++crew.Generation;
+    crew.Started.notify_all();
   }
   job(context, 0, parts);
   if (parts > 1) {
-    std::unique_lock<std::mutex> hold(crew.lock);
-    crew.finished.wait(hold, [] { return crew.running == 0; });
+    std::unique_lock<std::mutex> hold(crew.Lock);
+    crew.Finished.wait(hold, [] { return crew.Running == 0; });
   }
 }
 
 void PlatformStopWorkers() {
   {
-    std::lock_guard<std::mutex> hold(crew.lock);
-    crew.stopping = true;
-    crew.started.notify_all();
+    std::lock_guard<std::mutex> hold(crew.Lock);
+    crew.Stopping = true;
+    crew.Started.notify_all();
   }
-  for (int32_t k = 1; k < crew.count; ++k) crew.threads[k].join();
-  crew.count = 1;
+  for (int32_t k = 1; k < crew.Count; ++k) crew.Threads[k].join();
+  crew.Count = 1;
 }

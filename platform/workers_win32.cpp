@@ -9,14 +9,14 @@ namespace {
 // The events order the memory: what the caller wrote before a go is seen by the part, and what
 // the part wrote before its done is seen by the caller.
 struct Crew {
-  HANDLE threads[kMaxWorkers] = {};
-  HANDLE go[kMaxWorkers] = {};
-  HANDLE done[kMaxWorkers] = {};
-  int32_t count = 1;
-  volatile LONG stopping = 0;
-  PlatformWorkerJob job = nullptr;
-  void* context = nullptr;
-  int32_t parts = 0;
+  HANDLE Threads[kMaxWorkers] = {};
+  HANDLE Go[kMaxWorkers] = {};
+  HANDLE Done[kMaxWorkers] = {};
+  int32_t Count = 1;
+  volatile LONG Stopping = 0;
+  PlatformWorkerJob Job = nullptr;
+  void* Context = nullptr;
+  int32_t Parts = 0;
 };
 Crew crew;
 
@@ -26,18 +26,18 @@ constexpr SIZE_T kWorkerStackBytes = 256 * 1024;
 DWORD WINAPI WorkerLoop(void* argument) {
   const int32_t part = int32_t(reinterpret_cast<INT_PTR>(argument));
   for (;;) {
-    WaitForSingleObject(crew.go[part], INFINITE);
-    if (crew.stopping != 0) return 0;
-    crew.job(crew.context, part, crew.parts);
-    SetEvent(crew.done[part]);
+    WaitForSingleObject(crew.Go[part], INFINITE);
+    if (crew.Stopping != 0) return 0;
+    crew.Job(crew.Context, part, crew.Parts);
+    SetEvent(crew.Done[part]);
   }
 }
 
 void CloseSlot(int32_t k) {
-  if (crew.threads[k] != nullptr) CloseHandle(crew.threads[k]);
-  if (crew.go[k] != nullptr) CloseHandle(crew.go[k]);
-  if (crew.done[k] != nullptr) CloseHandle(crew.done[k]);
-  crew.threads[k] = crew.go[k] = crew.done[k] = nullptr;
+  if (crew.Threads[k] != nullptr) CloseHandle(crew.Threads[k]);
+  if (crew.Go[k] != nullptr) CloseHandle(crew.Go[k]);
+  if (crew.Done[k] != nullptr) CloseHandle(crew.Done[k]);
+  crew.Threads[k] = crew.Go[k] = crew.Done[k] = nullptr;
 }
 
 }  // namespace
@@ -57,46 +57,46 @@ int32_t PlatformProcessorCount() {
 
 int32_t PlatformStartWorkers(int32_t count) {
   PlatformStopWorkers();
-  count = count < 1 ? 1 : count > kMaxWorkers ? kMaxWorkers : count;
-  crew.stopping = 0;
+  count = ClampWorkers(count, kMaxWorkers);
+  crew.Stopping = 0;
   int32_t started = 1;
   for (; started < count; ++started) {
-    crew.go[started] = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    crew.done[started] = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (crew.go[started] != nullptr && crew.done[started] != nullptr) {
-      crew.threads[started] = CreateThread(nullptr, kWorkerStackBytes, WorkerLoop,
+    crew.Go[started] = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    crew.Done[started] = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (crew.Go[started] != nullptr && crew.Done[started] != nullptr) {
+      crew.Threads[started] = CreateThread(nullptr, kWorkerStackBytes, WorkerLoop,
                                            reinterpret_cast<void*>(INT_PTR(started)),
                                            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     }
-    if (crew.threads[started] == nullptr) {
+    if (crew.Threads[started] == nullptr) {
       CloseSlot(started);
       break;
     }
   }
-  crew.count = started;
+  crew.Count = started;
   return started;
 }
 
 int32_t PlatformWorkerCount() {
-  return crew.count;
+  return crew.Count;
 }
 
 void PlatformRunWorkers(PlatformWorkerJob job, void* context, int32_t parts) {
-  parts = parts < 1 ? 1 : parts > crew.count ? crew.count : parts;
-  crew.job = job;
-  crew.context = context;
-  crew.parts = parts;
-  for (int32_t k = 1; k < parts; ++k) SetEvent(crew.go[k]);
+  parts = ClampWorkers(parts, crew.Count);
+  crew.Job = job;
+  crew.Context = context;
+  crew.Parts = parts;
+  for (int32_t k = 1; k < parts; ++k) SetEvent(crew.Go[k]);
   job(context, 0, parts);
-  if (parts > 1) WaitForMultipleObjects(DWORD(parts - 1), crew.done + 1, TRUE, INFINITE);
+  if (parts > 1) WaitForMultipleObjects(DWORD(parts - 1), crew.Done + 1, TRUE, INFINITE);
 }
 
 void PlatformStopWorkers() {
-  if (crew.count > 1) {
-    InterlockedExchange(&crew.stopping, 1);
-    for (int32_t k = 1; k < crew.count; ++k) SetEvent(crew.go[k]);
-    WaitForMultipleObjects(DWORD(crew.count - 1), crew.threads + 1, TRUE, INFINITE);
+  if (crew.Count > 1) {
+    InterlockedExchange(&crew.Stopping, 1);
+    for (int32_t k = 1; k < crew.Count; ++k) SetEvent(crew.Go[k]);
+    WaitForMultipleObjects(DWORD(crew.Count - 1), crew.Threads + 1, TRUE, INFINITE);
   }
-  for (int32_t k = 1; k < crew.count; ++k) CloseSlot(k);
-  crew.count = 1;
+  for (int32_t k = 1; k < crew.Count; ++k) CloseSlot(k);
+  crew.Count = 1;
 }

@@ -34,19 +34,24 @@ char FoldCase(char c) {
   return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
-bool EqualsIgnoringCase(const char* text, const char* lowerLiteral) {
-  for (; *lowerLiteral != '\0'; ++text, ++lowerLiteral) {
-    if (FoldCase(*text) != *lowerLiteral) return false;
+// Letter case of A-Z only; a double-byte character is compared as it stands.
+bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
+  for (size_t i = 0; i < length; i += PlatformCharLength(a + i)) {
+    if (PlatformCharLength(a + i) == 2) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+    } else if (FoldCase(a[i]) != FoldCase(b[i])) {
+      return false;
+    }
   }
-  return *text == '\0';
+  return true;
 }
 
 void ClassifyExtension(const char* extension) {
   if (extension[0] != '\0' && extension[1] == '\0' && std::strchr("rgbRGB", extension[0])) {
     Viewer.Kind = RgbPlanes;
-  } else if (EqualsIgnoringCase(extension, "dpx")) {
+  } else if (EqualIgnoringCase(extension, "dpx", 4)) {
     Viewer.Kind = Dpx;
-  } else if (EqualsIgnoringCase(extension, "mov")) {
+  } else if (EqualIgnoringCase(extension, "mov", 4)) {
     Viewer.Kind = Mov;
   }
 }
@@ -100,18 +105,6 @@ void BuildPattern(char* pattern, size_t& numberStart, size_t& numberEnd) {
   numberEnd = end;
   pattern[name + start] = '*';
   std::memmove(pattern + name + start + 1, pattern + name + end, length - name - end + 1);
-}
-
-// Letter case of A-Z only; a double-byte character is compared as it stands.
-bool EqualIgnoringCase(const char* a, const char* b, size_t length) {
-  for (size_t i = 0; i < length; i += PlatformCharLength(a + i)) {
-    if (PlatformCharLength(a + i) == 2) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-    } else if (FoldCase(a[i]) != FoldCase(b[i])) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // A listed name belongs to the sequence when it is the opened name outside the frame number
