@@ -1,41 +1,5 @@
 // DPX frames: one picture per file, R, G, B samples (and alpha, not shown) of 8, 10, 12 or 16
-// bits, in either byte order.
-//
-//   offset  size  field, in the file's byte order
-//        0     4  magic: "SDPX" big-endian, "XPDS" little-endian
-//        4     4  offset to image data, from the start of the file
-//      768     2  orientation: 0 left to right, top to bottom; 1 right to left; 2 bottom to top;
-//                 3 both; 4 to 7 turn rows into columns and are refused
-//      770     2  number of image elements: element 0 is shown, the others must share its layout
-//      772     4  pixels per line w
-//      776     4  lines per image element h
-//   image element 0:
-//      780     4  data sign: unsigned only
-//      800     1  descriptor: 50 RGB, 51 RGBA
-//      803     1  bits per sample: 8, 10, 12, 16
-//      804     2  packing: 0 packed into 32-bit words, 1 filled method A, 2 filled method B
-//      806     2  encoding: none only (1 is run-length)
-//      808     4  offset to the element's data; unset: the one at byte 4
-//      812     4  end-of-line padding
-// A field whose bytes are all ones is undefined: an undefined padding is none, an undefined
-// element offset is unset. A file that leaves descriptor, bit size and packing unset (0 or all
-// ones) is 16-bit RGB, as every file was before these fields were read.
-//
-// h rows of w pixels, each pixel R G B [A], each sample taken down to its top 10 bits, the
-// narrow-range code:
-//   8 bits       one byte; code = byte * 4
-//   16 bits      a 16-bit word
-//   12 bits      method A: a 16-bit word, the sample in its top 12 bits (so read as 16 bits)
-//                method B: the sample in its low 12 bits
-//   10 bits      method A: three samples to a 32-bit word, in bits 31-22, 21-12, 11-2
-//                method B: in bits 29-20, 19-10, 9-0
-//   10, 12 bits  packed: one stream of 32-bit words, each filled from its lowest bit up, a sample
-//                running on into the next word
-// Words are in the file's byte order; 32-bit words never hold two rows. Rows of bytes or 16-bit
-// words that do not end on a 32-bit boundary are padded to one by ffmpeg (and by GraphicsMagick
-// at 8 bits) but not by oiiotool or GraphicsMagick at 12 and 16 bits, and every one of them
-// writes an end-of-line padding of 0: such rows are taken as padded when the file is long enough
-// for every padded row.
+// bits, in either byte order; the fields and sample layouts read are in docs/frame-layouts.md.
 #include "formats/dpx_reader.h"
 
 #include <cstring>
@@ -59,8 +23,8 @@ constexpr uint8_t kDescriptorRgba = 51;
 
 // What the descriptors not read hold, for the reason a file is refused.
 struct DescriptorName {
-  uint8_t descriptor;
-  const char* name;
+  uint8_t Descriptor;
+  const char* Name;
 };
 constexpr DescriptorName kDescriptorNames[] = {
     {1, "red"},
@@ -80,7 +44,7 @@ constexpr DescriptorName kDescriptorNames[] = {
 
 const char* DescriptorText(uint8_t descriptor) {
   for (const DescriptorName& named : kDescriptorNames) {
-    if (named.descriptor == descriptor) return named.name;
+    if (named.Descriptor == descriptor) return named.Name;
   }
   return descriptor >= 150 && descriptor <= 156 ? "user-defined components" : "an unknown layout";
 }
@@ -97,9 +61,8 @@ struct DpxLayout {
   RowOrder Order;
 };
 
-// The one guard, before anything else is read: a file too short for the size fields, without a
-// DPX magic, or of a layout this reader does not decode is no frame it can show. A header cut
-// short after the size fields reads as zeros beyond: today's 16-bit RGB.
+// The one guard: a file too short for the size fields, without a DPX magic, or of a layout not
+// decoded is refused. A header cut short after the size fields reads as zeros: 16-bit RGB.
 bool ReadDpxLayout(PlatformFile file, DpxLayout& layout) {
   const char* const path = Viewer.Path;
   uint8_t bytes[kImageHeaderEnd] = {};
@@ -120,9 +83,8 @@ bool ReadDpxLayout(PlatformFile file, DpxLayout& layout) {
   layout.Width = field32(772);   // pixels per line
   layout.Height = field32(776);  // lines per image element
 
-  // Another element in another layout (a matte, a second eye in YCbCr) would be a different
-  // picture: the file is refused rather than shown in part. Descriptor at +20; bit size,
-  // packing and encoding at +23 to +27.
+  // Another element in another layout (a matte, a YCbCr eye) is another picture: refused, not
+  // shown in part. Descriptor at +20; bit size, packing and encoding at +23 to +27.
   const uint8_t* element = bytes + kSizeFieldsEnd;
   const uint16_t elements = field16(770);
   if (elements != kUndefined16 && elements > kMaxElements) {
