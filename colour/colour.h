@@ -89,3 +89,18 @@ inline void ApplyColourOptions(PixelTriple& triple) {
     triple.B = HdrToSdrTable[triple.B];
   }
 }
+
+// The narrow-range rule of NarrowToFullTable: 10-bit codes kNarrowBlack10..kNarrowWhite10 onto
+// 0..255, rounded half up. Vector kernels compute it as ((code + kNarrowToFullAdd) *
+// kNarrowToFullScale >> 16) - kNarrowToFullBias, clamped; the tests check every 10-bit code.
+constexpr int32_t kNarrowBlack10 = 64;
+constexpr int32_t kNarrowWhite10 = 940;
+constexpr int64_t kNarrowSpan10 = kNarrowWhite10 - kNarrowBlack10;
+constexpr int32_t kNarrowToFullScale = int32_t((int64_t(255) << 16) / kNarrowSpan10);
+constexpr int32_t kNarrowToFullBias =
+    int32_t((kNarrowBlack10 * 255 + kNarrowSpan10 - 1) / kNarrowSpan10);
+// The code offset that puts the rounding half step and the bias's excess into the product.
+constexpr int64_t kNarrowToFullAddTimes2 =
+    (((2 * kNarrowToFullBias + 1) * kNarrowSpan10 - 2 * kNarrowBlack10 * 255) << 16) /
+    (kNarrowToFullScale * kNarrowSpan10);
+constexpr int32_t kNarrowToFullAdd = int32_t((kNarrowToFullAddTimes2 + 1) / 2);

@@ -291,3 +291,8 @@ int32_t ReadFrameRowsOnly(const FrameRows& rows) {
   EndFrameReads(job);
   return job.Shown;
 }
+
+bool UseSse2Kernels = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sse2") != 0;
+}();

@@ -1,23 +1,7 @@
-// The shape every reader shares: a walk over the file rows of one frame that reads only the
-// rows shown, and hands each one to the reader's row decoder and then to the colour stage.
-//
-// Which source pixels are shown at ScaleShift s, for a W x H source and its
-// (W >> s) x (H >> s) bitmap:
-//
-//   file row:  0       1       ...  H - 1        (the first file row is the top of the picture)
-//   number g:  H - 1   H - 2   ...  0            (counted from the bottom)
-//
-//   row g is shown when g is a multiple of 2^s and lands in bitmap row g >> s, bitmap rows
-//   counted from the start of the pixel area (the bottom of the picture), so the last file row
-//   is always bitmap row 0 and the picture stands upright;
-//   column x is shown when x is a multiple of 2^s and lands in bitmap column x >> s.
-//
-// When W or H is not a multiple of 2^s, the rightmost kept column and the topmost kept row would
-// land one past the bitmap's edge: both are dropped, so every write stays inside the bitmap.
-//
-// A layout may store its rows otherwise (RowOrder): the bottom of the picture first, so the walk
-// runs upwards and g is the file row's own number; padding after every row, passed over; or
-// pixels right to left, which only the row decoder sees. The same rows and columns are shown.
+// The walk every reader shares over the shown file rows of a frame. At ScaleShift s, file row n
+// of H shows when g = H - 1 - n is a multiple of 2^s, in bitmap row g >> s of the bottom-up
+// bitmap (column x likewise); what would land past the bitmap's edge is dropped. Rows stored
+// bottom first (g = n), padded or right to left show the same pixels.
 #pragma once
 
 #include <atomic>
@@ -38,23 +22,19 @@
 
 constexpr int32_t kMaxRowWalkFiles = 3;
 
-// What a layout shows where its file holds no bytes: the 16-byte pattern repeats from the
-// start of every row (zeros for RGB samples; v210 needs real black, zeros are dark green).
+// What a layout shows where its file holds no bytes, repeated along the row (v210 zeros: green).
 struct MissingRowBytes {
   uint8_t Bytes[16];
 };
 extern const MissingRowBytes kZeroRowBytes;
 
-// How the rows lie in the file where that is not top first, left to right, back to back.
 struct RowOrder {
   uint32_t Padding;  // bytes after every row, never shown
   bool BottomUp;     // the first file row is the bottom of the picture
   bool Mirrored;     // a row's first pixel is the right edge of the picture
 };
 
-// Where the rows of one frame lie: the reader's open files, read at once by the readers of the
-// read queue, row k of every file a part of the same picture row.
-struct FrameRows {
+struct FrameRows {  // row k of every file is part of the same picture row
   PlatformFile Files[kMaxRowWalkFiles];
   int32_t FileCount;
   int64_t FirstRow;   // offset of the first file row, in every file
@@ -70,15 +50,9 @@ struct FrameReadSettings {
   uint32_t BytesInFlight;  // and the requests outstanding no more bytes than this together
   bool ReadGaps;           // neighbouring shown rows are read with the rows between them
 };
-// Measured cold on this machine's disk, an 8K DPX frame (README): at 1/4, 32 row-sized reads in
-// flight took 40-50 ms where 8 took 80; at Original size 8 requests of 1 MiB read as fast as the
-// disk's sequential floor, 256 KiB requests and more bytes in flight were no faster. Reading the
-// rows between shown ones at 1/2 reads twice the bytes and took half as long again as skipping
-// them.
-constexpr FrameReadSettings kFrameReadDefaults = {32, 1 << 20, 8 << 20, false};
+constexpr FrameReadSettings kFrameReadDefaults = {32, 1 << 20, 8 << 20, false};  // 8K DPX, cold
 extern FrameReadSettings FrameReads;
 
-// What a row decoder sees: the current shown row of every file and the frame's geometry.
 struct RowWalk {
   const uint8_t* Rows[kMaxRowWalkFiles];  // file k's row, RowBytes long and more readable after
   uint32_t RowBytes;
@@ -89,18 +63,11 @@ struct RowWalk {
   bool Mirrored;    // RowOrder::Mirrored, for the row decoder
 };
 
-// The decode guard: false when the bitmap cannot take the frame (it was not sized for the
-// current source size and ScaleShift) or the frame's rows do not fit the read block; then
-// nothing may be decoded. An empty bitmap has nothing to write, and fits.
+// False when the bitmap was not sized for this frame or its rows overflow the read block.
 bool FrameRowsFit(const FrameRows& rows);
 
-// The reads of one frame. Its shown rows, in file order, are cut into chunks: one row, or as many
-// neighbouring rows as one request takes. Chunk c is read into slot c % Slots of the read block,
-// every file of it in one request, and the next chunk of a slot is queued when its decode is done,
-// so Slots chunks are in flight while the workers decode the ones that arrived. A chunk the file
-// cache holds is not queued: its decoder reads it row by row, each just before decoding it, so
-// the row is still in the processor's cache and no reader thread is woken (a frame in memory
-// decodes as fast as it did before the readers).
+// A frame's shown rows in chunks of one request, chunk c in slot c % Slots. A chunk the file
+// cache holds is read row by row by its decoder: the row stays in cache and no reader wakes.
 struct FrameJob {
   const FrameRows* Rows;
   ColourStage Stage;
@@ -118,36 +85,23 @@ struct FrameJob {
   mutable std::atomic<int32_t> MissingRows;  // shown rows that a file ended before
 };
 
-// Plans the frame's chunks and queues the first Slots of them. Only for rows that FrameRowsFit.
 void StartFrameReads(FrameJob& job, const FrameRows& rows, ColourStage stage);
 
-// The next chunk no worker has taken, once its reads have arrived and what they did not deliver
-// (the file ends early) is the layout's missing bytes, which decode as black, never as a stale
-// earlier row; -1 when every chunk is taken.
+// The next untaken chunk once read, bytes past a file's end the layout's missing ones; or -1.
 int32_t TakeChunk(FrameJob& job);
 
-// Points walk.Rows at shown row `row` (counted in file order over the frame) of taken chunk
-// `chunk`, reading it first when the chunk's decoder reads it, and returns the first bitmap
-// pixel of the row it lands in.
+// Points walk.Rows at shown row `row` of a taken chunk; returns its first bitmap pixel.
 uint8_t* PointAtRow(const FrameJob& job, RowWalk& walk, int32_t chunk, int32_t row);
 
-// The chunk is decoded: its slot takes the next chunk's reads.
 void FinishChunk(FrameJob& job, int32_t chunk);
 
-// Waits for the reads still in flight (none after every chunk is finished) and keeps the frame's
-// shape for read-ahead.
 void EndFrameReads(FrameJob& job);
 
-// Starts warming the file cache with the rows the frame last decoded showed, in the files of
-// another frame laid out alike (`paths`, in the order of that frame's files), whose rows begin at
-// `firstRow`; at -1, where the last frame's began, after a header read ahead too. Nothing when
-// the other frame has another number of files.
+// Warms the cache with the last frame's shown rows in another frame's files (firstRow -1: same).
 void ReadAheadRows(const char* const* paths, int32_t fileCount, int64_t firstRow);
 
-// The one store of a single pixel into the bitmap: B and G in one little-endian 16-bit store and
-// R in a third byte; byte 3 is never written. The stores are half of what decoding adds to the
-// reads, and this saves one in three against byte stores or a read-modify-write of the whole
-// pixel. The colour stage comes after the row is decoded.
+// B and G in one 16-bit store, R in a third byte, byte 3 never written: a third fewer stores
+// than bytes, and no read-modify-write.
 inline void StorePixel(PixelTriple triple, uint8_t* at) {
   const uint16_t blueGreen = uint16_t(triple.B | triple.G << 8);
   std::memcpy(at, &blueGreen, 2);
@@ -155,12 +109,8 @@ inline void StorePixel(PixelTriple triple, uint8_t* at) {
 }
 
 #if defined(__SSE2__)
-// A reader may store four or eight pixels at a time (every x86 build has SSE2; the 32-bit one is
-// built with -msse2), the bytes exactly those of StorePixel.
-
-// Four pixels whose fourth bytes are 0 into the bitmap at `at`, each fourth byte written back as
-// it was; eight in a file built for AVX2. Always inlined, so that file (built with -mavx2) keeps
-// no copy of its own that the linker could hand to other code.
+// Four pixels whose fourth bytes are 0, each fourth byte at `at` kept (eight in the AVX2 file).
+// Always inlined, so the -mavx2 file keeps no copy the linker could hand to other code.
 __attribute__((always_inline)) inline void StoreKeepingFourthBytes(__m128i pixels, uint8_t* at) {
   __m128i* const pixel = reinterpret_cast<__m128i*>(at);
   const __m128i kept = _mm_and_si128(_mm_loadu_si128(pixel), _mm_set1_epi32(int32_t(0xff000000u)));
@@ -175,8 +125,7 @@ __attribute__((always_inline)) inline void StoreKeepingFourthBytes(__m256i pixel
 }
 #endif
 
-// Four pixels, their R, G and B one to a 32-bit lane, each clamped to 0..255 by the saturating
-// packs, into the bitmap at `at`.
+// Four pixels, R, G and B one to a 32-bit lane, clamped to 0..255 by the packs.
 inline void StoreFourPixels(__m128i red, __m128i green, __m128i blue, uint8_t* at) {
   // Bytes B0..B3 G0..G3 R0..R3 and four zeros; two byte interleaves make them four pixels.
   const __m128i bytes =
@@ -185,17 +134,14 @@ inline void StoreFourPixels(__m128i red, __m128i green, __m128i blue, uint8_t* a
   StoreKeepingFourthBytes(_mm_unpacklo_epi8(blueRed, _mm_srli_si128(blueRed, 8)), at);
 }
 
-// NarrowToFullTable for eight 10-bit codes, one to a 16-bit lane, computed instead of looked up:
-// ((code + 3) * 19077 >> 16) - 19, clamped to 0..255 by the saturating pack that follows, is the
-// table's entry for every code from 0 to 1023 (the tests check all of them).
+// NarrowToFullTable for eight 10-bit codes, one to a 16-bit lane, before the saturating pack.
 inline __m128i NarrowToFullEight(__m128i codes) {
-  return _mm_sub_epi16(
-      _mm_mulhi_epu16(_mm_add_epi16(codes, _mm_set1_epi16(3)), _mm_set1_epi16(19077)),
-      _mm_set1_epi16(19));
+  return _mm_sub_epi16(_mm_mulhi_epu16(_mm_add_epi16(codes, _mm_set1_epi16(kNarrowToFullAdd)),
+                                       _mm_set1_epi16(short(kNarrowToFullScale))),
+                       _mm_set1_epi16(kNarrowToFullBias));
 }
 
-// Eight pixels given by their narrow-range codes, one to a 16-bit lane of each channel, into the
-// bitmap at `at` as StorePixel stores them.
+// Eight pixels given by their narrow-range codes, one to a 16-bit lane, stored as StorePixel.
 inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCodes, uint8_t* at) {
   const __m128i blueGreen =
       _mm_packus_epi16(NarrowToFullEight(blueCodes), NarrowToFullEight(greenCodes));
@@ -207,13 +153,13 @@ inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCo
 }
 #endif
 
-// How many rows of the bitmap the last decoded frame's files ended before (shown black): a file
-// cut short is shown as far as it goes, and the tools say what is missing.
-int32_t LastFrameMissingRows();
+// Whether rows decode through the SSE2 kernels: set at start from the processor; tests vary it.
+extern bool UseSse2Kernels;
+
+int32_t LastFrameMissingRows();  // bitmap rows black where the last frame's files ended
 void SetLastFrameMissingRows(int32_t rows);
 
-// The chunks a worker takes, each row through Decoder::Decode(walk, bitmapRow) and then the
-// colour stage while the row is still in cache: the shape of a worker's job.
+// A worker's job: every row of the chunks it takes decoded, then coloured while still in cache.
 template <class Decoder>
 void DecodeChunks(void* context, int32_t, int32_t) {
   FrameJob& job = *static_cast<FrameJob*>(context);
@@ -230,12 +176,9 @@ void DecodeChunks(void* context, int32_t, int32_t) {
   }
 }
 
-// The workers a frame is decoded on: every one, but no more than it has chunks.
 int32_t FrameWorkerCount(const FrameJob& job);
 
-// Decodes the current frame: every shown row through RowDecoder::Decode(walk, bitmapRow) and the
-// colour stage for the options as they are now, on every worker at once, as its reads arrive;
-// returns when all are done. 0, or -1 when the bitmap cannot take the frame.
+// Decodes the current frame on every worker as its reads arrive; -1 when the bitmap cannot.
 template <class RowDecoder>
 int32_t DecodeFrame(const FrameRows& rows) {
   SetLastFrameMissingRows(0);
@@ -248,6 +191,5 @@ int32_t DecodeFrame(const FrameRows& rows) {
   return 0;
 }
 
-// The same reads as DecodeFrame on one worker, nothing decoded: the I/O floor of the benchmarks.
-// The number of shown rows read, or -1 as DecodeFrame.
+// DecodeFrame's reads on one worker, nothing decoded (the benchmarks' floor): rows read, or -1.
 int32_t ReadFrameRowsOnly(const FrameRows& rows);

@@ -1,9 +1,11 @@
 // DPX layouts as writers lay them out, each against the same picture written as 16-bit
 // big-endian RGB: the bitmap must be the same at 1 and, with both colour options, at 1/4. The
-// layouts not read must say so and show black.
+// layouts not read must say so and show black. Then each layout's SSE2 kernel against its plain
+// one over every code.
 
 #include <array>
 
+#include "formats/row_walk.h"
 #include "tests/unit/test_files.h"
 
 namespace {
@@ -44,7 +46,7 @@ const LayoutCase kCases[] = {
     {{50, 10, 1}, 13, 9, {{812, 0xFFFFFFFF, 4}}, true},  // padding undefined: none
     {{50, 10, 1}, 13, 9, {{4, 0, 4}}, true},             // the element's offset, not byte 4's
     {{50, 10, 1}, 13, 9, {{808, 0xFFFFFFFF, 4}}, true},  // undefined: byte 4's
-    {{50, 16, 0}, 7, 5, {{800, 0xFF, 1}, {804, 0xFFFF, 2}}, true},  // unset: today's reading
+    {{50, 16, 0}, 7, 5, {{800, 0xFF, 1}, {804, 0xFFFF, 2}}, true},  // unset: 16-bit RGB
     {{50, 16, 0, true}, 7, 5, {{800, 0, 1}, {803, 0, 1}}, true},
     {{50, 16, 0, true}, 7, 5, {{768, 0xFFFF, 2}, {804, 0xFFFF, 2}}, true},  // undefined, both bytes
     // Eight elements, the most DPX has, alike but for where their data lies.
@@ -85,11 +87,16 @@ Bytes Shown(const std::string& path, const LayoutCase& c, int32_t s, bool read) 
   return Bytes(Viewer.FramePixels, Viewer.FramePixels + BitmapBytes());
 }
 
-TEST(DpxLayouts, ShowTheirPictureAsTodaysLayoutDoesOrAreRefused) {
+TEST(DpxLayouts, ShowTheirPictureAs16BitRgbDoesOrAreRefused) {
   ResetViewerState();
   BuildColourTables();
   for (const LayoutCase& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "row " << &c - kCases);
+    const DpxFileLayout& l = c.layout;
+    SCOPED_TRACE(testing::Message()
+                 << "row " << &c - kCases << ": " << int(l.Descriptor) << ", " << int(l.Bits)
+                 << " bits, packing " << int(l.Packing) << (l.LittleEndian ? ", little-endian" : "")
+                 << ", orientation " << l.Orientation << ", " << c.w << "x" << c.h << ", "
+                 << c.patches.size() << " fields patched");
     const std::vector<Rgb10> picture = Picture(c);
     const auto rows = [&](int32_t y, Rgb10* row) { std::copy_n(&picture[y * c.w], c.w, row); };
     Bytes file = RowFileBytes(DpxLayoutFile(c.layout, c.w, c.h, rows));
@@ -98,17 +105,46 @@ TEST(DpxLayouts, ShowTheirPictureAsTodaysLayoutDoesOrAreRefused) {
         file[at + k] = uint8_t(value >> 8 * (c.layout.LittleEndian ? k : bytes - 1 - k));
       }
     }
-    Bytes today = DpxMinimalHeader(uint32_t(c.w), uint32_t(c.h));
-    today.resize(today.size() + picture.size() * 6);
-    PutDpxRow(picture.data(), c.w * c.h, &today[kDpxImageOffset]);
+    Bytes rgb16 = DpxMinimalHeader(uint32_t(c.w), uint32_t(c.h));
+    rgb16.resize(rgb16.size() + picture.size() * 6);
+    PutDpxRow(picture.data(), c.w * c.h, &rgb16[kDpxImageOffset]);
     TestDir dir;
-    const std::string path = dir.Write("a_0001.dpx", file), reference = dir.Write("b.dpx", today);
+    const std::string path = dir.Write("a_0001.dpx", file), reference = dir.Write("b.dpx", rgb16);
     for (int32_t s : {0, 2}) {  // a layout refused shows black, not the picture before it
       const Bytes expected =
           c.read ? Shown(reference, c, s, true) : Bytes(size_t(c.w >> s) * size_t(c.h >> s) * 4, 0);
       EXPECT_EQ(Shown(path, c, s, c.read), expected) << "at 1/" << (1 << s);
     }
   }
+  ResetViewerState();
+}
+
+// Rows of 1029 pixels (a tail of five) holding every code in every channel, each layout read
+// through the plain kernel and then the SSE2 one.
+TEST(DpxKernels, Sse2GivesThePlainKernelsBytesForEveryCode) {
+  ResetViewerState();
+  BuildColourTables();
+  const bool detected = UseSse2Kernels;
+  constexpr int32_t w = 1029, h = 2;
+  std::vector<Rgb10> picture(w * h);
+  for (uint16_t p = 0; p < w * h; ++p)
+    picture[p] = {uint16_t(p & 1023), uint16_t((p * 5 + 3) & 1023), uint16_t((p * 7 + 9) & 1023)};
+  for (const LayoutCase& c : kCases) {
+    if (!c.read || !c.patches.empty() || c.layout.Orientation % 2 != 0) continue;
+    SCOPED_TRACE(testing::Message() << "row " << &c - kCases);
+    const auto rows = [&](int32_t y, Rgb10* row) { std::copy_n(&picture[y * w], w, row); };
+    TestDir dir;
+    const std::string path = dir.Write("a.dpx", RowFileBytes(DpxLayoutFile(c.layout, w, h, rows)));
+    Bytes shown[2];
+    for (const bool sse2 : {false, true}) {
+      UseSse2Kernels = sse2;
+      Prepare(w, h, 0);
+      ASSERT_EQ(Open(path), "");
+      shown[sse2] = Bytes(Viewer.FramePixels, Viewer.FramePixels + BitmapBytes());
+    }
+    EXPECT_EQ(shown[0], shown[1]);
+  }
+  UseSse2Kernels = detected;
   ResetViewerState();
 }
 
