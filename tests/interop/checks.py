@@ -1,5 +1,6 @@
 """The report every interop script gives: a PASS or FAIL line a check, then the counts."""
 
+import argparse
 import os
 import shutil
 import subprocess
@@ -11,6 +12,16 @@ ERRORS = (subprocess.CalledProcessError, ValueError, OSError)
 def fresh_folder(path):
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
+
+
+def arguments(doc, work, **tools):
+    """--<tool> for each tool path and --work, the folder then made afresh."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    for name, default in {**tools, "work": work}.items():
+        parser.add_argument("--" + name, default=default)
+    args = parser.parse_args()
+    fresh_folder(args.work)
+    return args
 
 
 class Tally:

@@ -10,14 +10,13 @@ are compared with ffmpeg's 16-bit big-endian copy of them instead.
 usage: dpx_writers_interop.py [--tool build/native/tools/zelkora-frame] [--work build/interop-dpx]
 """
 
-import argparse
 import os
 import subprocess
 import sys
 
 import numpy as np
 
-from checks import Tally, fresh_folder
+from checks import Tally, arguments
 from files_interop import ffmpeg
 import reference as ref
 
@@ -79,11 +78,7 @@ def export(args, path, size):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", default="build/native/tools/zelkora-frame")
-    parser.add_argument("--work", default="build/interop-dpx")
-    args = parser.parse_args()
-    fresh_folder(args.work)
+    args = arguments(__doc__, "build/interop-dpx", tool="build/native/tools/zelkora-frame")
     expected = {}  # each size's exports of its 16-bit big-endian copy, at 1 and 1/4
 
     def problems(n, name, command, shows, own):

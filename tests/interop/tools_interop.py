@@ -6,13 +6,12 @@ written. Each row runs one tool and checks its exit code and the line it must pr
 usage: tools_interop.py [--tools build/native/tools] [--work build/interop-tools]
 """
 
-import argparse
 import os
 import re
 import subprocess
 import sys
 
-from checks import Tally, fresh_folder
+from checks import Tally, arguments
 
 W, H, OFFSET = 64, 40, 2048
 CMAKE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
@@ -44,11 +43,7 @@ def problems(command, code, line):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tools", default="build/native/tools")
-    parser.add_argument("--work", default="build/interop-tools")
-    args = parser.parse_args()
-    fresh_folder(args.work)
+    args = arguments(__doc__, "build/interop-tools", tools="build/native/tools")
     short, whole = (os.path.join(args.work, f"s_000{n}.dpx") for n in (1, 2))
     with open(short, "wb") as out:
         out.write(dpx(W * 6 * FULL_ROWS + 100))

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "core/frame_status.h"
@@ -15,11 +16,9 @@ namespace {
 
 // A tick walks the step one frame at a time; a walk that leaves the sequence lands on the far end.
 int32_t WalkedTick(int32_t current, int32_t step, int32_t frames) {
-  const int32_t direction = step < 0 ? -1 : 1;
-  for (int32_t left = step; left != 0; left -= direction) {
-    current += direction;
-    if (current < 0) return frames - 1;
-    if (current >= frames) return 0;
+  for (int32_t left = std::abs(step); left > 0; --left) {
+    current += step < 0 ? -1 : 1;
+    if (current < 0 || current >= frames) return current < 0 ? frames - 1 : 0;
   }
   return current;
 }
