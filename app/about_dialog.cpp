@@ -2,8 +2,7 @@
 #include "app/shell.h"
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  // Only commands are ours; every other message, WM_INITDIALOG included, is the dialog
-  // manager's.
+  // Every other message, WM_INITDIALOG included, is the dialog manager's.
   if (message != WM_COMMAND) return FALSE;
   // The OK button and Enter send IDOK; Esc and the close box send IDCANCEL.
   const UINT id = LOWORD(wParam);

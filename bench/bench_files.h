@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <time.h>  // clock_gettime: the benchmarks are native-only
@@ -135,4 +136,35 @@ void MeasurePair(benchmark::State& state, A a, B b) {
     state.SetIterationTime(t1 - t0);
   }
   state.counters["ratio"] = spentB > 0 ? spentA / spentB : 0;
+}
+
+// Each iteration runs `read` (true when it succeeded), which fills the viewer's bitmap.
+template <typename Read>
+void TimeEachRead(benchmark::State& state, Read read) {
+  for (auto _ : state) {
+    if (!read()) state.SkipWithError("the read failed");
+    benchmark::DoNotOptimize(Viewer.FramePixels[0]);
+  }
+  ResetViewerState();
+}
+
+// How a case is timed: the wall clock around each iteration, or the time the case sets itself.
+enum class Timing { kReal, kManual };
+using BenchArgs = std::vector<std::pair<std::string, std::vector<int64_t>>>;
+
+// Registers `run` as `name` in milliseconds, once for every combination of the arguments' values
+// (the first one varying fastest); scripts/bench.sh finds the cases by these names.
+template <typename Run>
+benchmark::internal::Benchmark* RegisterCases(const std::string& name, Run run,
+                                              const BenchArgs& args, Timing timing) {
+  benchmark::internal::Benchmark* cases = benchmark::RegisterBenchmark(name.c_str(), run);
+  std::vector<std::string> names;
+  std::vector<std::vector<int64_t>> values;
+  for (const auto& [argName, argValues] : args) {
+    names.push_back(argName);
+    values.push_back(argValues);
+  }
+  if (!args.empty()) cases->ArgNames(names)->ArgsProduct(values);
+  cases->Unit(benchmark::kMillisecond);
+  return timing == Timing::kManual ? cases->UseManualTime() : cases->UseRealTime();
 }

@@ -146,19 +146,17 @@ void MeasureCold(benchmark::State& state, const ColdFrame& frame, int32_t shift,
 // viewer for the frame and says where it lies, `load` reads it as the viewer does (0 on success).
 inline bool RegisterColdCases(const std::string& name, ColdFrame (*setUp)(int32_t, int32_t),
                               int32_t (*load)()) {
-  benchmark::RegisterBenchmark(("BM_" + name + "Cold").c_str(),
-                               [setUp, load](benchmark::State& state) {
-                                 const int32_t shift = int32_t(state.range(1));
-                                 const ColdFrame frame = setUp(int32_t(state.range(0)), shift);
-                                 MeasureCold(state, frame, shift, [&] {
-                                   if (load() != 0) state.SkipWithError("the load failed");
-                                 });
-                                 ResetViewerState();
-                               })
-      ->ArgNames({"K", "shift"})
-      ->ArgsProduct({{4, 8}, {0, 2, 3}})
-      ->Iterations(2)
-      ->Unit(benchmark::kMillisecond)
-      ->UseManualTime();
+  RegisterCases(
+      "BM_" + name + "Cold",
+      [setUp, load](benchmark::State& state) {
+        const int32_t shift = int32_t(state.range(1));
+        const ColdFrame frame = setUp(int32_t(state.range(0)), shift);
+        MeasureCold(state, frame, shift, [&] {
+          if (load() != 0) state.SkipWithError("the load failed");
+        });
+        ResetViewerState();
+      },
+      {{"K", {4, 8}}, {"shift", {0, 2, 3}}}, Timing::kManual)
+      ->Iterations(2);
   return true;
 }

@@ -17,6 +17,7 @@ void BM_ColourLookupFill(benchmark::State& state) {
   }
 }
 
-}  // namespace
+const auto* kColourCases =
+    RegisterCases("BM_ColourLookupFill", BM_ColourLookupFill, {}, Timing::kReal);
 
-BENCHMARK(BM_ColourLookupFill)->Unit(benchmark::kMillisecond)->UseRealTime();
+}  // namespace

@@ -113,19 +113,12 @@ void SetUpDpx(benchmark::State& state, bool options, Picture picture = kEveryCod
 
 void BM_DpxFrame(benchmark::State& state) {
   SetUpDpx(state, state.range(2) != 0);
-  for (auto _ : state) {
-    if (ReadDpxFrame() != 0) state.SkipWithError("ReadDpxFrame failed");
-    benchmark::DoNotOptimize(Viewer.FramePixels[0]);
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadDpxFrame() == 0; });
 }
 
 void BM_DpxFloor(benchmark::State& state) {
   SetUpDpx(state, false);
-  for (auto _ : state) {
-    if (ReadDpxRowsOnly(6) < 0) state.SkipWithError("no rows read");
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadDpxRowsOnly(6) >= 0; });
 }
 
 // The decode against the floor, options off, one after the other in every iteration: the
@@ -156,19 +149,12 @@ void BM_DpxOptionsOnOverOff(benchmark::State& state) {
 
 void BM_Dpx10Frame(benchmark::State& state) {
   SetUpDpx(state, false, kTenBits);
-  for (auto _ : state) {
-    if (ReadDpxFrame() != 0) state.SkipWithError("ReadDpxFrame failed");
-    benchmark::DoNotOptimize(Viewer.FramePixels[0]);
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadDpxFrame() == 0; });
 }
 
 void BM_Dpx10Floor(benchmark::State& state) {
   SetUpDpx(state, false, kTenBits);
-  for (auto _ : state) {
-    if (ReadDpxRowsOnly(4) < 0) state.SkipWithError("no rows read");
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadDpxRowsOnly(4) >= 0; });
 }
 
 void BM_Dpx10DecodeOverFloor(benchmark::State& state) {
@@ -278,52 +264,25 @@ void BM_DpxColdPlayback(benchmark::State& state) {
   ResetViewerState();
 }
 
-}  // namespace
+const bool kDpxCases = [] {
+  RegisterCases("BM_DpxColdGapsReadOverSkipped", BM_DpxColdGapsReadOverSkipped, {}, Timing::kManual)
+      ->Iterations(2);
+  RegisterCases("BM_DpxColdPlayback", BM_DpxColdPlayback, {{"shift", {2, 0}}}, Timing::kManual)
+      ->Iterations(1)
+      ->Repetitions(5);
+  const BenchArgs sizes = {{"K", {4, 8}}, {"shift", {0, 2}}},
+                  sizes4K = {{"K", {4}}, {"shift", {0, 2}}};
+  RegisterCases("BM_DpxFrame", BM_DpxFrame, {{"K", {4, 8}}, {"shift", {0, 2}}, {"options", {0, 1}}},
+                Timing::kReal);
+  RegisterCases("BM_DpxFloor", BM_DpxFloor, sizes, Timing::kReal);
+  RegisterCases("BM_DpxDecodeOverFloor", BM_DpxDecodeOverFloor, sizes, Timing::kManual);
+  RegisterCases("BM_DpxOptionsOnOverOff", BM_DpxOptionsOnOverOff,
+                {{"K", {4, 8}}, {"shift", {0, 2}}, {"camera", {0, 1}}}, Timing::kManual);
+  RegisterCases("BM_Dpx10Frame", BM_Dpx10Frame, {{"K", {4}}, {"shift", {0, 2}}, {"options", {0}}},
+                Timing::kReal);
+  RegisterCases("BM_Dpx10Floor", BM_Dpx10Floor, sizes4K, Timing::kReal);
+  RegisterCases("BM_Dpx10DecodeOverFloor", BM_Dpx10DecodeOverFloor, sizes4K, Timing::kManual);
+  return true;
+}();
 
-BENCHMARK(BM_DpxColdGapsReadOverSkipped)
-    ->Iterations(2)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK(BM_DpxColdPlayback)
-    ->ArgNames({"shift"})
-    ->Args({2})
-    ->Args({0})
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK(BM_DpxFrame)
-    ->ArgNames({"K", "shift", "options"})
-    ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_DpxFloor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_DpxDecodeOverFloor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK(BM_DpxOptionsOnOverOff)
-    ->ArgNames({"K", "shift", "camera"})
-    ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK(BM_Dpx10Frame)
-    ->ArgNames({"K", "shift", "options"})
-    ->ArgsProduct({{4}, {0, 2}, {0}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_Dpx10Floor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_Dpx10DecodeOverFloor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
+}  // namespace

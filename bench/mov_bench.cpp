@@ -65,19 +65,12 @@ void SetUpMov(benchmark::State& state, bool options) {
 
 void BM_MovFrame(benchmark::State& state) {
   SetUpMov(state, state.range(2) != 0);
-  for (auto _ : state) {
-    if (ReadMovFrame() != 0) state.SkipWithError("ReadMovFrame failed");
-    benchmark::DoNotOptimize(Viewer.FramePixels[0]);
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadMovFrame() == 0; });
 }
 
 void BM_MovFloor(benchmark::State& state) {
   SetUpMov(state, false);
-  for (auto _ : state) {
-    if (ReadMovRowsOnly() < 0) state.SkipWithError("no rows read");
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadMovRowsOnly() >= 0; });
 }
 
 // The decode against the floor, options off, one after the other in every iteration: the
@@ -115,25 +108,14 @@ ColdFrame MovColdFrame(int32_t k, int32_t shift) {
 }
 const bool kMovCold = RegisterColdCases("Mov", MovColdFrame, ReadMovFrame);
 
-}  // namespace
+const bool kMovCases = [] {
+  const BenchArgs sizes = {{"K", {4, 8}}, {"shift", {0, 2}}};
+  RegisterCases("BM_MovFrame", BM_MovFrame, {{"K", {4, 8}}, {"shift", {0, 2}}, {"options", {0, 1}}},
+                Timing::kReal);
+  RegisterCases("BM_MovFloor", BM_MovFloor, sizes, Timing::kReal);
+  RegisterCases("BM_MovDecodeOverFloor", BM_MovDecodeOverFloor, sizes, Timing::kManual);
+  RegisterCases("BM_MovOptionsOnOverOff", BM_MovOptionsOnOverOff, sizes, Timing::kManual);
+  return true;
+}();
 
-BENCHMARK(BM_MovFrame)
-    ->ArgNames({"K", "shift", "options"})
-    ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_MovFloor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_MovDecodeOverFloor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
-BENCHMARK(BM_MovOptionsOnOverOff)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
+}  // namespace

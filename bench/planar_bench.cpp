@@ -68,19 +68,12 @@ void SetUpPlanar(benchmark::State& state, bool options) {
 
 void BM_PlanarFrame(benchmark::State& state) {
   SetUpPlanar(state, state.range(2) != 0);
-  for (auto _ : state) {
-    if (ReadRgbPlanesFrame() != 0) state.SkipWithError("ReadRgbPlanesFrame failed");
-    benchmark::DoNotOptimize(Viewer.FramePixels[0]);
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadRgbPlanesFrame() == 0; });
 }
 
 void BM_PlanarFloor(benchmark::State& state) {
   SetUpPlanar(state, false);
-  for (auto _ : state) {
-    if (ReadPlanarRowsOnly() < 0) state.SkipWithError("no rows read");
-  }
-  ResetViewerState();
+  TimeEachRead(state, [] { return ReadPlanarRowsOnly() >= 0; });
 }
 
 ColdFrame PlanarColdFrame(int32_t k, int32_t shift) {
@@ -94,15 +87,12 @@ ColdFrame PlanarColdFrame(int32_t k, int32_t shift) {
 }
 const bool kPlanarCold = RegisterColdCases("Planar", PlanarColdFrame, ReadRgbPlanesFrame);
 
-}  // namespace
+const bool kPlanarCases = [] {
+  RegisterCases("BM_PlanarFrame", BM_PlanarFrame,
+                {{"K", {4, 8}}, {"shift", {0, 2}}, {"options", {0, 1}}}, Timing::kReal);
+  RegisterCases("BM_PlanarFloor", BM_PlanarFloor, {{"K", {4, 8}}, {"shift", {0, 2}}},
+                Timing::kReal);
+  return true;
+}();
 
-BENCHMARK(BM_PlanarFrame)
-    ->ArgNames({"K", "shift", "options"})
-    ->ArgsProduct({{4, 8}, {0, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_PlanarFloor)
-    ->ArgNames({"K", "shift"})
-    ->ArgsProduct({{4, 8}, {0, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+}  // namespace

@@ -14,9 +14,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Debian packages the builds and tests need; wine32 needs the i386 architecture; locales holds
 # the Japanese locale the end-to-end tests define. The other writers (oiiotool, GraphicsMagick,
-# GStreamer) make the files the interop tests read.
+# GStreamer) make the files the interop tests read; clang-format checks the layout.
 PACKAGES=(cmake make g++ pkg-config file g++-mingw-w64-i686 wine wine32:i386 xvfb xauth
-  x11-apps xdotool locales imagemagick ffmpeg libgtest-dev libbenchmark-dev clang
+  x11-apps xdotool locales imagemagick ffmpeg libgtest-dev libbenchmark-dev clang clang-format
   libclang-rt-14-dev python3 python3-numpy python3-pefile openimageio-tools graphicsmagick
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
 

@@ -30,6 +30,18 @@ wine_unit_tests() {
   WINEPREFIX="$prefix" wine "$WIN32_DIR/tests/zelkora_unit_tests.exe" --gtest_brief=1
 }
 
+# Every tracked C++ file as the repository's .clang-format lays it out.
+format_check() {
+  local file differ=()
+  while IFS= read -r -d '' file; do
+    clang-format "$file" | cmp -s - "$file" || differ+=("$file")
+  done < <(git ls-files -z '*.cpp' '*.h')
+  [ ${#differ[@]} -eq 0 ] && return 0
+  printf 'not formatted (clang-format -i): %s\n' "${differ[@]}"
+  return 1
+}
+
+suite "formatting" format_check
 suite "unit tests, native" ctest --test-dir "$NATIVE_DIR" --output-on-failure
 suite "unit tests, win32 under Wine" wine_unit_tests
 suite "zelkora.exe read without running it" "$PYTHON" tests/pe/exe_test.py

@@ -10,14 +10,14 @@ are compared with ffmpeg's 16-bit big-endian copy of them instead.
 usage: dpx_writers_interop.py [--tool build/native/tools/zelkora-frame] [--work build/interop-dpx]
 """
 
-import argparse
 import os
-import shutil
 import subprocess
 import sys
 
 import numpy as np
 
+from checks import Tally, arguments
+from files_interop import ffmpeg
 import reference as ref
 
 SIZES = {"4k": (4096, 2160), "8k": (7680, 4320), "odd": (35, 9)}  # odd: rows end mid-word
@@ -43,10 +43,6 @@ FILES = [
     ("odd", ["oiiotool", "-d", "uint16"], (1,)),  # not padded
     ("odd", ["gm", "-depth", "12", "-endian", "LSB"], (1,)),
 ]
-
-
-def ffmpeg(*args):
-    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", *args], check=True)
 
 
 def write(work, name, command, out):
@@ -82,38 +78,33 @@ def export(args, path, size):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tool", default="build/native/tools/zelkora-frame")
-    parser.add_argument("--work", default="build/interop-dpx")
-    args = parser.parse_args()
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
-    tally, expected = [0, 0], {}  # passed and failed; each size's 16-bit big-endian exports
-    for n, (name, command, shows, *own) in enumerate(FILES):
+    args = arguments(__doc__, "build/interop-dpx", tool="build/native/tools/zelkora-frame")
+    expected = {}  # each size's exports of its 16-bit big-endian copy, at 1 and 1/4
+
+    def problems(n, name, command, shows, own):
+        if name not in expected:
+            source(args.work, name)
+            path = os.path.join(args.work, name + ".dpx")
+            expected[name] = {s: export(args, path, s) for s in (1, 4)}
+        path = os.path.join(args.work, f"{n:02d}.dpx")
         try:
-            if name not in expected:
-                source(args.work, name)
-                path = os.path.join(args.work, name + ".dpx")
-                expected[name] = {s: export(args, path, s) for s in (1, 4)}
-            path = os.path.join(args.work, f"{n:02d}.dpx")
             write(args.work, name, command, path)
             if own:
                 ffmpeg("-i", path, "-pix_fmt", "rgb48be", path + ".dpx")
             for show in shows:
                 want = export(args, path + ".dpx", show) if own else expected[name][show]
                 differ = int(np.any(export(args, path, show) != want, axis=-1).sum())
-                tally[differ != 0] += 1
-                print(f"{'FAIL' if differ else 'PASS'} {name} {' '.join(command)} at 1/{show}"
-                      + (f": {differ} pixels differ" if differ else ""), flush=True)
+                if differ:
+                    yield f"at 1/{show}: {differ} pixels differ"
+        finally:
             for f in (f for f in os.listdir(args.work) if f.startswith(f"{n:02d}.")):
                 os.remove(os.path.join(args.work, f))  # up to 200 MB each
-        except (subprocess.CalledProcessError, ValueError, OSError) as error:
-            tally[1] += 1
-            print(f"FAIL {name} {' '.join(command)}: {error}", flush=True)
-    shutil.rmtree(args.work)
-    print(f"{tally[0]} passed, {tally[1]} failed")
-    return 1 if tally[1] else 0
 
+    tally = Tally()
+    for n, (name, command, shows, *own) in enumerate(FILES):
+        shown = ", ".join(f"1/{s}" for s in shows)
+        tally.run(f"{name} {' '.join(command)} at {shown}", problems, n, name, command, shows, own)
+    return tally.end(args.work)
 
 if __name__ == "__main__":
     sys.exit(main())

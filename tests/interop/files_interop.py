@@ -18,6 +18,7 @@ import sys
 
 import numpy as np
 
+from checks import ERRORS, Tally, fresh_folder
 import reference as ref
 
 K4, K8 = (3840, 2160), (7680, 4320)
@@ -193,12 +194,8 @@ def main():
     parser.add_argument("--large", action="store_true",
                         help="also the movie of more than 4 GiB (4.3 GB of disk)")
     args = parser.parse_args()
-    tally = [0, 0]
-
-    def check(name, problem):
-        tally[problem is not None] += 1
-        print(f"PASS {name}" if problem is None else f"FAIL {name}: {problem}", flush=True)
-
+    tally = Tally()
+    check = tally.check
     check("the model gives the values worked out by hand", ref.hand_worked_problem())
     out = os.path.join(args.work, "out")
     os.makedirs(out, exist_ok=True)
@@ -213,8 +210,7 @@ def main():
                     shutil.rmtree(folder)  # done with it, and the next file may be large
                 current, opened, samples_frame = name, None, None
                 folder = os.path.join(args.work, name.replace(" ", "_"))
-                shutil.rmtree(folder, ignore_errors=True)
-                os.makedirs(folder)
+                fresh_folder(folder)
                 opened = os.path.join(folder, write(args, folder, writer, layout, dims, frames,
                                                     extra))
                 if layout == "mov":
@@ -240,13 +236,10 @@ def main():
                     got, ref.picture(layout, samples, size.bit_length() - 1, hdr, bt709))
                 if problem is None:
                     os.remove(output)  # a failing export stays for a look
-        except (subprocess.CalledProcessError, ValueError, OSError) as error:
+        except ERRORS as error:
             problem = str(error)
         check(f"{name} frame {frame} at 1/{size} {options or 'plain'}", problem)
-    if folder is not None:
-        shutil.rmtree(folder)
-    print(f"{tally[0]} passed, {tally[1]} failed")
-    return 1 if tally[1] else 0
+    return tally.end(folder)
 
 
 if __name__ == "__main__":

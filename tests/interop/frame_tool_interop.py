@@ -14,19 +14,18 @@ import shutil
 import subprocess
 import sys
 
+from checks import ERRORS, Tally, fresh_folder
+from files_interop import ffmpeg
+
 TOOL, EXE = "build/native/tools/zelkora-frame", "build/win32/tools/zelkora-frame.exe"
 PATTERN, PREFIX = "build/native/tools/zelkora-testpattern", os.path.abspath("build/wine-unit")
 WORK = "build/interop/frame_tool"
-ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 SOURCE = ["-f", "lavfi", "-i", "testsrc2=s=96x54:r=24:d=0.125"]
+ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 REFUSED = "Error: Invalid image file!\n"
 V210_ONLY = "; only uncompressed v210 is read"
 with open("CMakeLists.txt") as cmake:
     VERSION = re.search(r"project\(zelkora VERSION ([0-9.]+)", cmake.read())[1]
-
-
-def ffmpeg(*args):
-    subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", *SOURCE, *args], check=True)
 
 
 def make_files():
@@ -41,15 +40,16 @@ def make_files():
     for plane in "rg":  # a frame without its blue plane
         shutil.copy(f"{WORK}/clip_0001.4K.{plane}", f"{WORK}/part_0001.4K.{plane}")
     pattern("mov", "4k", 2, "take")
-    ffmpeg("-frames:v", "1", "-pix_fmt", "gbrp10le", f"{WORK}/real_0001.dpx")
-    ffmpeg("-frames:v", "1", "-pix_fmt", "gray", f"{WORK}/grey_0001.dpx")
-    ffmpeg("-frames:v", "1", "-pix_fmt", "rgb48le", f"{WORK}/source.tif")
+    ffmpeg(*SOURCE, "-frames:v", "1", "-pix_fmt", "gbrp10le", f"{WORK}/real_0001.dpx")
+    ffmpeg(*SOURCE, "-frames:v", "1", "-pix_fmt", "gray", f"{WORK}/grey_0001.dpx")
+    ffmpeg(*SOURCE, "-frames:v", "1", "-pix_fmt", "rgb48le", f"{WORK}/source.tif")
     subprocess.run(["gm", "convert", f"{WORK}/source.tif", "-colorspace", "Rec709YCbCr",
                     "-sampling-factor", "4:2:2", "-depth", "10", f"{WORK}/scan_0001.dpx"],
                    check=True)
-    ffmpeg("-c:v", "prores_ks", "-profile:v", "2", f"{WORK}/prores.mov")
-    ffmpeg("-c:v", "libx264", f"{WORK}/h264.mov")
-    ffmpeg("-c:v", "v210", "-movflags", "frag_keyframe+empty_moov", f"{WORK}/fragments.mov")
+    ffmpeg(*SOURCE, "-c:v", "prores_ks", "-profile:v", "2", f"{WORK}/prores.mov")
+    ffmpeg(*SOURCE, "-c:v", "libx264", f"{WORK}/h264.mov")
+    ffmpeg(*SOURCE, "-c:v", "v210", "-movflags", "frag_keyframe+empty_moov",
+           f"{WORK}/fragments.mov")
 
 
 # (arguments, the output's name or None, stderr expected of both or None: not looked at[,
@@ -112,37 +112,29 @@ def problems(args, output, stderr, stdout=None):
             yield "ImageMagick reads other pixels from the PNG than the PPM holds"
 
 
-def linking_problem():
+def linking_problems():
     """A console program that needs nothing but the system's own DLLs."""
     dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", EXE], capture_output=True,
                           text=True).stdout
     dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     if "(Windows CUI)" not in dump or not dlls or dlls - {"kernel32.dll", "msvcrt.dll"}:
-        return f"links {sorted(dlls)}, {'a console' if 'CUI' in dump else 'no console'} program"
-    return None
+        yield f"links {sorted(dlls)}, {'a console' if 'CUI' in dump else 'no console'} program"
 
 
 def main():
-    shutil.rmtree(WORK, ignore_errors=True)
-    os.makedirs(WORK)
-    failed = bool(linking_problem())
-    print(f"FAIL {EXE}: {linking_problem()}" if failed else f"PASS {EXE} links statically")
+    fresh_folder(WORK)
+    tally = Tally()
+    tally.run(f"{EXE} links statically", linking_problems)
     if not os.path.exists(os.path.join(PREFIX, "system.reg")):
         subprocess.run(["wineboot", "-i"], env=ENV, capture_output=True)
     try:
         make_files()
-    except (subprocess.CalledProcessError, OSError) as error:
+    except ERRORS as error:
         print(f"FAIL making the files: {error}")
         return 1
     for args, output, *expected in CASES:
-        found = list(problems(args, output, *expected))
-        failed += bool(found)
-        name = " ".join(args)
-        print("\n".join(f"FAIL {name}: {p}" for p in found) or f"PASS {name}", flush=True)
-    shutil.rmtree(WORK)
-    print(f"{len(CASES) + 1 - failed} passed, {failed} failed")
-    return 1 if failed else 0
-
+        tally.run(" ".join(args), problems, args, output, *expected)
+    return tally.end(WORK)
 
 if __name__ == "__main__":
     sys.exit(main())

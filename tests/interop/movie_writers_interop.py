@@ -4,10 +4,10 @@ the picture's frames, each frame is byte for byte what reference.py makes of ffm
 of it, and fragmented movies are refused. Run from the repository root."""
 
 import os
-import shutil
 import subprocess
 import sys
 
+from checks import Tally, fresh_folder
 from files_interop import ffmpeg, ffmpeg_samples, first_difference
 import reference as ref
 
@@ -72,20 +72,11 @@ def problems(name, path):
 
 
 def main():
-    shutil.rmtree(WORK, ignore_errors=True)
-    os.makedirs(WORK)
-    failed = 0
+    fresh_folder(WORK)
+    tally = Tally()
     for name in MOVIES:
-        try:
-            found = list(problems(name, os.path.join(WORK, name.replace(" ", "_") + ".mov")))
-        except (subprocess.CalledProcessError, ValueError, OSError) as error:
-            found = [str(error)]
-        failed += bool(found)
-        print("\n".join(f"FAIL {name}: {p}" for p in found) or f"PASS {name}", flush=True)
-    shutil.rmtree(WORK)
-    print(f"{len(MOVIES) - failed} passed, {failed} failed")
-    return 1 if failed else 0
-
+        tally.run(name, problems, name, os.path.join(WORK, name.replace(" ", "_") + ".mov"))
+    return tally.end(WORK)
 
 if __name__ == "__main__":
     sys.exit(main())

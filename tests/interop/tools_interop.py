@@ -6,12 +6,12 @@ written. Each row runs one tool and checks its exit code and the line it must pr
 usage: tools_interop.py [--tools build/native/tools] [--work build/interop-tools]
 """
 
-import argparse
 import os
 import re
-import shutil
 import subprocess
 import sys
+
+from checks import Tally, arguments
 
 W, H, OFFSET = 64, 40, 2048
 CMAKE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
@@ -34,13 +34,16 @@ def missing(size):
     return sum(1 for g in range(0, H - H % size, size) if H - 1 - g >= FULL_ROWS)
 
 
+def problems(command, code, line):
+    result = subprocess.run(command, capture_output=True, text=True)
+    lines = (result.stdout + result.stderr).splitlines()
+    printed = any(re.fullmatch(line, got) for got in lines) if line else not result.stderr
+    if result.returncode != code or not printed:
+        yield f"exit {result.returncode}, printed {lines[:3]}"
+
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--tools", default="build/native/tools")
-    parser.add_argument("--work", default="build/interop-tools")
-    args = parser.parse_args()
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
+    args = arguments(__doc__, "build/interop-tools", tools="build/native/tools")
     short, whole = (os.path.join(args.work, f"s_000{n}.dpx") for n in (1, 2))
     with open(short, "wb") as out:
         out.write(dpx(W * 6 * FULL_ROWS + 100))
@@ -65,21 +68,10 @@ def main():
         ([pattern, "--format", "mov", "--bogus", args.work, "m"], 2,
          r"zelkora-testpattern: unknown option --bogus"),
     ]
-    failed = 0
+    tally = Tally()
     for command, code, line in rows:
-        result = subprocess.run(command, capture_output=True, text=True)
-        lines = (result.stdout + result.stderr).splitlines()
-        printed = any(re.fullmatch(line, got) for got in lines) if line else not result.stderr
-        name = " ".join(os.path.basename(a) for a in command)
-        if result.returncode != code or not printed:
-            failed += 1
-            print(f"FAIL {name}: exit {result.returncode}, printed {lines[:3]}")
-        else:
-            print(f"PASS {name}")
-    shutil.rmtree(args.work)
-    print(f"{len(rows) - failed} passed, {failed} failed")
-    return 1 if failed else 0
-
+        tally.run(" ".join(os.path.basename(a) for a in command), problems, command, code, line)
+    return tally.end(args.work)
 
 if __name__ == "__main__":
     sys.exit(main())

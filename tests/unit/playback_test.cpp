@@ -6,12 +6,22 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "core/frame_status.h"
 #include "core/viewer_state.h"
 
 namespace {
+
+// A tick walks the step one frame at a time; a walk that leaves the sequence lands on the far end.
+int32_t WalkedTick(int32_t current, int32_t step, int32_t frames) {
+  for (int32_t left = std::abs(step); left > 0; --left) {
+    current += step < 0 ? -1 : 1;
+    if (current < 0 || current >= frames) return current < 0 ? frames - 1 : 0;
+  }
+  return current;
+}
 
 TEST(Playback, KeysAndTicksDoWhatTheModelSays) {
   for (int32_t frames = 0; frames <= 12; ++frames) {
@@ -27,17 +37,31 @@ TEST(Playback, KeysAndTicksDoWhatTheModelSays) {
         EXPECT_EQ(PressPlaybackKey(key), want != 0) << frames << " " << step << " " << key;
         EXPECT_EQ(Viewer.PlaybackStep, want) << frames << " " << step << " " << key;
       }
-      // A tick past the last frame shows the first, before the first the last: not by remainder.
       for (int32_t current = 0; current < frames; ++current) {
-        const int32_t sum = current + step;
-        const int32_t want = sum < 0 ? frames - 1 : (sum >= frames ? 0 : sum);
-        EXPECT_EQ(NextFrameIndex(current, step, frames), want) << current << "+" << step;
+        EXPECT_EQ(NextFrameIndex(current, step, frames), WalkedTick(current, step, frames))
+            << current << "+" << step << " of " << frames;
       }
     }
   }
-  EXPECT_EQ(NextFrameIndex(0, 0, 0), 0);           // nothing open: the load then fails quietly
-  EXPECT_EQ(NextFrameIndex(INT32_MAX, 10, 5), 0);  // no overflow on the way
   ResetViewerState();
+}
+
+// Past either end a tick jumps to the far end, never wraps by the remainder.
+TEST(Playback, TickWrapsToTheFarEnd) {
+  const struct {
+    const char* name;
+    int32_t current, step, frames, want;
+  } rows[] = {
+      {"past the last by 1 of 3", 8, 3, 10, 0},
+      {"before the first by 2 of 3", 1, -3, 10, 9},
+      {"back 5 from the third", 2, -5, 10, 9},
+      {"on 5 from the third-last", 7, 5, 10, 0},
+      {"nothing open: the load then fails quietly", 0, 0, 0, 0},
+      {"no overflow past the largest index", INT32_MAX, 10, 5, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(NextFrameIndex(row.current, row.step, row.frames), row.want) << row.name;
+  }
 }
 
 // The frame keys, from each frame of short sequences: "," and "." move by one and stop at the

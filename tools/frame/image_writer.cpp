@@ -92,7 +92,7 @@ void PutBig32(uint8_t* at, uint32_t v) {
 
 class PngOut {
  public:
-  explicit PngOut(std::FILE* out) : out_(out) {}
+  explicit PngOut(std::FILE* out) : File(out) {}
 
   void Chunk(const char* type, const uint8_t* data, size_t n) {
     uint8_t head[8];
@@ -109,46 +109,46 @@ class PngOut {
   void Raw(const uint8_t* bytes, size_t n) {
     for (size_t i = 0; i < n; ++i) {
       // Adler-32, its sums kept below the modulus a byte at a time.
-      a_ += bytes[i];
-      if (a_ >= 65521) a_ -= 65521;
-      b_ += a_;
-      if (b_ >= 65521) b_ -= 65521;
+      AdlerA += bytes[i];
+      if (AdlerA >= 65521) AdlerA -= 65521;
+      AdlerB += AdlerA;
+      if (AdlerB >= 65521) AdlerB -= 65521;
     }
     while (n > 0) {
-      const size_t take = std::min(n, kStoredBlockBytes - used_);
-      std::memcpy(block_.data() + 5 + used_, bytes, take);
-      used_ += take, bytes += take, n -= take;
-      if (used_ == kStoredBlockBytes) Block(false);
+      const size_t take = std::min(n, kStoredBlockBytes - Used);
+      std::memcpy(BlockBytes.data() + 5 + Used, bytes, take);
+      Used += take, bytes += take, n -= take;
+      if (Used == kStoredBlockBytes) Block(false);
     }
   }
 
   void Finish() {
     Block(true);
     uint8_t adler[4];
-    PutBig32(adler, b_ << 16 | a_);
+    PutBig32(adler, AdlerB << 16 | AdlerA);
     Chunk("IDAT", adler, 4);
     Chunk("IEND", nullptr, 0);
   }
 
-  bool ok() const { return ok_; }
+  bool Ok() const { return AllWritten; }
 
  private:
   void Block(bool last) {
-    block_[0] = last ? 1 : 0;
-    block_[1] = uint8_t(used_), block_[2] = uint8_t(used_ >> 8);
-    block_[3] = uint8_t(~used_), block_[4] = uint8_t(~used_ >> 8);
-    Chunk("IDAT", block_.data(), 5 + used_);
-    used_ = 0;
+    BlockBytes[0] = last ? 1 : 0;
+    BlockBytes[1] = uint8_t(Used), BlockBytes[2] = uint8_t(Used >> 8);
+    BlockBytes[3] = uint8_t(~Used), BlockBytes[4] = uint8_t(~Used >> 8);
+    Chunk("IDAT", BlockBytes.data(), 5 + Used);
+    Used = 0;
   }
   void Write(const uint8_t* data, size_t n) {
-    if (n != 0 && std::fwrite(data, 1, n, out_) != n) ok_ = false;
+    if (n != 0 && std::fwrite(data, 1, n, File) != n) AllWritten = false;
   }
 
-  std::FILE* out_;
-  std::vector<uint8_t> block_ = std::vector<uint8_t>(5 + kStoredBlockBytes);
-  size_t used_ = 0;
-  uint32_t a_ = 1, b_ = 0;
-  bool ok_ = true;
+  std::FILE* File;
+  std::vector<uint8_t> BlockBytes = std::vector<uint8_t>(5 + kStoredBlockBytes);
+  size_t Used = 0;
+  uint32_t AdlerA = 1, AdlerB = 0;
+  bool AllWritten = true;
 };
 
 }  // namespace
@@ -177,5 +177,5 @@ int32_t WritePng(const char* path, const BitmapView& bitmap) {
   png.Finish();
   // A full disk often shows only when the last buffer is flushed.
   const bool closed = std::fclose(out) == 0;
-  return png.ok() && closed ? 0 : -1;
+  return png.Ok() && closed ? 0 : -1;
 }

@@ -50,33 +50,33 @@ inline void PatchAtomField(Bytes& b, const char* type, int32_t at, uint32_t valu
 class AtomBuilder {
  public:
   void Begin(const char* type) {
-    open_.push_back(bytes_.size());
+    OpenStarts.push_back(Data.size());
     Append(AtomHeader(0, type));
   }
   void End() {
-    PutBigEndian32(&bytes_[open_.back()], uint32_t(bytes_.size() - open_.back()));
-    open_.pop_back();
+    PutBigEndian32(&Data[OpenStarts.back()], uint32_t(Data.size() - OpenStarts.back()));
+    OpenStarts.pop_back();
   }
-  void U8(uint8_t v) { bytes_.push_back(v); }
-  void U16(uint16_t v) { PutBigEndian16(bytes_, bytes_.size(), v); }
-  void U32(uint32_t v) { PutBigEndian32(bytes_, bytes_.size(), v); }
-  void Type(const char* fourcc) { bytes_.insert(bytes_.end(), fourcc, fourcc + 4); }
-  void Zeros(size_t n) { bytes_.insert(bytes_.end(), n, 0); }
-  void Append(const Bytes& b) { bytes_.insert(bytes_.end(), b.begin(), b.end()); }
+  void U8(uint8_t v) { Data.push_back(v); }
+  void U16(uint16_t v) { PutBigEndian16(Data, Data.size(), v); }
+  void U32(uint32_t v) { PutBigEndian32(Data, Data.size(), v); }
+  void Type(const char* fourcc) { Data.insert(Data.end(), fourcc, fourcc + 4); }
+  void Zeros(size_t n) { Data.insert(Data.end(), n, 0); }
+  void Append(const Bytes& b) { Data.insert(Data.end(), b.begin(), b.end()); }
   // A Pascal string padded with zeros to room bytes (room 0: no padding).
   void Pascal(const char* text, size_t room) {
     const size_t n = std::strlen(text);
     U8(uint8_t(n));
-    bytes_.insert(bytes_.end(), text, text + n);
+    Data.insert(Data.end(), text, text + n);
     if (room > n + 1) Zeros(room - n - 1);
   }
   // The unity transformation matrix of movie and track headers.
   void Matrix() {
     for (uint32_t v : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u}) U32(v);
   }
-  const Bytes& Result() const { return bytes_; }
+  const Bytes& Result() const { return Data; }
 
  private:
-  Bytes bytes_;
-  std::vector<size_t> open_;
+  Bytes Data;
+  std::vector<size_t> OpenStarts;
 };

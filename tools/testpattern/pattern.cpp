@@ -137,7 +137,7 @@ void RenderNumberRow(const PatternLayout& p, int32_t y, Rgb10* row) {
 
 // Every edge of the drawing falls on an even column: v210 carries one chroma sample per pixel
 // pair, so an edge between a pair would smear colour into its odd pixel and the movie would
-// no longer match the other layouts.
+// not match the other layouts.
 int32_t Even(int32_t v) {
   return v & ~1;
 }

@@ -16,26 +16,26 @@ namespace {
 class PatternRows {
  public:
   PatternRows(int32_t width, int32_t height, int32_t firstNumber, size_t room)
-      : first_(firstNumber),
-        number_(firstNumber),
-        layout_(MakePatternLayout(width, height, firstNumber)),
-        row_(std::max(size_t(width), room), Rgb10{kBlackCode, kBlackCode, kBlackCode}) {}
+      : First(firstNumber),
+        Number(firstNumber),
+        Layout(MakePatternLayout(width, height, firstNumber)),
+        Pixels(std::max(size_t(width), room), Rgb10{kBlackCode, kBlackCode, kBlackCode}) {}
   const Rgb10* Row(uint64_t row) {
-    const uint64_t height = uint64_t(layout_.Height);
-    const int32_t number = first_ + int32_t(row / height);
-    if (number != number_) {
-      number_ = number;
-      layout_ = MakePatternLayout(layout_.Width, layout_.Height, number);
+    const uint64_t height = uint64_t(Layout.Height);
+    const int32_t number = First + int32_t(row / height);
+    if (number != Number) {
+      Number = number;
+      Layout = MakePatternLayout(Layout.Width, Layout.Height, number);
     }
-    RenderPatternRow(layout_, int32_t(row % height), row_.data());
-    return row_.data();
+    RenderPatternRow(Layout, int32_t(row % height), Pixels.data());
+    return Pixels.data();
   }
 
  private:
-  int32_t first_;
-  int32_t number_;
-  PatternLayout layout_;
-  std::vector<Rgb10> row_;
+  int32_t First;
+  int32_t Number;
+  PatternLayout Layout;
+  std::vector<Rgb10> Pixels;
 };
 
 }  // namespace
