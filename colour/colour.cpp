@@ -136,9 +136,10 @@ void BuildColourTables() {
     DecisionTable[i] = DecodeBt2020((i - 0.5) / 255.0);
   }
 
-  // The halfway codes 210, 502 and 794 round as this exact order has them (43, 128, 213).
+  // The halfway codes 210, 502 and 794 land exactly on .5 and round up (43, 128, 213).
   for (int32_t j = 0; j < 1024; ++j) {
-    NarrowToFullTable[j] = TruncateToByte((j * 0.25 - 16.0) / 219.0 * 255.0 + 0.5);
+    NarrowToFullTable[j] =
+        TruncateToByte(double(j - kNarrowBlack10) / double(kNarrowSpan10) * 255.0 + 0.5);
   }
 
   // The HLG inverse OETF, then SDR with a knee above 0.9.

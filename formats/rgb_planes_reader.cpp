@@ -15,7 +15,8 @@ struct NamedSize {
   int32_t Width;
   int32_t Height;
 };
-constexpr NamedSize kNamedSizes[] = {{'4', 3840, 2160}, {'8', 7680, 4320}};
+constexpr NamedSize kNamedSizes[] = {{'4', kFrame4KWidth, kFrame4KHeight},
+                                     {'8', kFrame8KWidth, kFrame8KHeight}};
 
 }  // namespace
 

@@ -19,8 +19,8 @@ struct MovFrameSize {
 };
 
 constexpr MovFrameSize kMovFrameSizes[] = {
-    {88473600, 7680, 4320},
-    {22118400, 3840, 2160},
+    {88473600, kFrame8KWidth, kFrame8KHeight},
+    {22118400, kFrame4KWidth, kFrame4KHeight},
 };
 
 // Each known frame is whole rows; the widest row a description may name fits the row buffer.
