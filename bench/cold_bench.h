@@ -77,8 +77,8 @@ inline double FloorSeconds(const ColdFrame& frame, int32_t shift, bool sequentia
   }
   constexpr int64_t kAlign = 4096, kSequential = 8 << 20;
   struct Range {
-    int fd;
-    int64_t offset, bytes;
+    int Fd;
+    int64_t Offset, Bytes;
   };
   std::vector<Range> ranges;
   if (sequential) {
@@ -102,7 +102,7 @@ inline double FloorSeconds(const ColdFrame& frame, int32_t shift, bool sequentia
     if (posix_memalign(&buffer, kAlign, size_t(kSequential)) != 0) return;
     for (size_t i; (i = next++) < ranges.size();) {
       const Range& r = ranges[i];
-      if (pread(r.fd, buffer, size_t(r.bytes), r.offset) < 0) break;
+      if (pread(r.Fd, buffer, size_t(r.Bytes), r.Offset) < 0) break;
     }
     std::free(buffer);
   };

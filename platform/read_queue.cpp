@@ -23,17 +23,17 @@ struct ReadAheadJob {
 constexpr int32_t kMaxReadAheadJobs = 12;
 
 struct Readers {
-  std::mutex lock;
-  std::condition_variable work;      // a read or a range waits, or the crew stops
-  std::condition_variable finished;  // a read, or a read-ahead range, is done
-  std::thread threads[kMaxReaders];
-  int32_t count = 0;
-  bool stopping = false;
-  int32_t started = 0;                   // reads the system runs by itself, not yet ended
-  bool ending = false;                   // a waiter is collecting ended ones
-  PlatformReadRequest* first = nullptr;  // reads in the order queued
-  PlatformReadRequest* last = nullptr;
-  ReadAheadJob jobs[kMaxReadAheadJobs] = {};
+  std::mutex Lock;
+  std::condition_variable Work;      // a read or a range waits, or the crew stops
+  std::condition_variable Finished;  // a read, or a read-ahead range, is done
+  std::thread Threads[kMaxReaders];
+  int32_t Count = 0;
+  bool Stopping = false;
+  int32_t Started = 0;                   // reads the system runs by itself, not yet ended
+  bool Ending = false;                   // a waiter is collecting ended ones
+  PlatformReadRequest* First = nullptr;  // reads in the order queued
+  PlatformReadRequest* Last = nullptr;
+  ReadAheadJob Jobs[kMaxReadAheadJobs] = {};
 
   // A program may end without stopping its readers: joined here, as a thread left running when
   // its std::thread is destroyed would end the program.
@@ -42,10 +42,10 @@ struct Readers {
 Readers readers;
 
 void Finish(PlatformReadRequest* request, uint32_t got) {
-  std::lock_guard<std::mutex> hold(readers.lock);
+  std::lock_guard<std::mutex> hold(readers.Lock);
   request->Got = got;
   request->Completed.fetch_add(1);
-  readers.finished.notify_all();
+  readers.Finished.notify_all();
 }
 
 // Under the lock: the file of a job with nothing left to hand out or finish, taken from it.
@@ -58,27 +58,27 @@ PlatformFile TakeSpentFile(ReadAheadJob& job) {
 
 // Reads come first: a frame being shown never waits behind the read-ahead of the next one.
 void ReaderLoop() {
-  std::unique_lock<std::mutex> hold(readers.lock);
+  std::unique_lock<std::mutex> hold(readers.Lock);
   for (;;) {
-    if (PlatformReadRequest* request = readers.first) {
-      readers.first = request->Next;
-      if (readers.first == nullptr) readers.last = nullptr;
+    if (PlatformReadRequest* request = readers.First) {
+      readers.First = request->Next;
+      if (readers.First == nullptr) readers.Last = nullptr;
       hold.unlock();
       Finish(request, PlatformReadFileAt(request->File, request->Buffer, request->Bytes,
                                          request->Offset, request->PastCache));
       hold.lock();
       continue;
     }
-    if (readers.stopping) return;
+    if (readers.Stopping) return;
     ReadAheadJob* job = nullptr;
-    for (ReadAheadJob& candidate : readers.jobs) {
+    for (ReadAheadJob& candidate : readers.Jobs) {
       if (candidate.File != nullptr && candidate.Next < candidate.Count) {
         job = &candidate;
         break;
       }
     }
     if (job == nullptr) {
-      readers.work.wait(hold);
+      readers.Work.wait(hold);
       continue;
     }
     const int64_t offset = job->Offset + job->Stride * job->Next++;
@@ -93,21 +93,21 @@ void ReaderLoop() {
       hold.unlock();
       PlatformCloseFile(spent);
       hold.lock();
-      readers.finished.notify_all();
+      readers.Finished.notify_all();
     }
   }
 }
 
 // Under the lock: starts the crew when it is not running. Stacks are the system's default size.
 void EnsureReaders() {
-  if (readers.count > 0) return;
+  if (readers.Count > 0) return;
   for (int32_t k = 0; k < kMaxReaders; ++k) {
     try {
-      readers.threads[k] = std::thread(ReaderLoop);
+      readers.Threads[k] = std::thread(ReaderLoop);
     } catch (...) {
       break;
     }
-    ++readers.count;
+    ++readers.Count;
   }
 }
 
@@ -115,19 +115,19 @@ void EnsureReaders() {
 
 void PlatformQueueRead(PlatformReadRequest* request) {
   if (PlatformStartAsyncRead(request)) {
-    std::lock_guard<std::mutex> hold(readers.lock);
-    ++readers.started;
-    readers.finished.notify_all();  // a waiter that found none started collects this one
+    std::lock_guard<std::mutex> hold(readers.Lock);
+    ++readers.Started;
+    readers.Finished.notify_all();  // a waiter that found none started collects this one
     return;
   }
   {
-    std::lock_guard<std::mutex> hold(readers.lock);
+    std::lock_guard<std::mutex> hold(readers.Lock);
     EnsureReaders();
-    if (readers.count > 0) {
+    if (readers.Count > 0) {
       request->Next = nullptr;
-      (readers.last != nullptr ? readers.last->Next : readers.first) = request;
-      readers.last = request;
-      readers.work.notify_one();
+      (readers.Last != nullptr ? readers.Last->Next : readers.First) = request;
+      readers.Last = request;
+      readers.Work.notify_one();
       return;
     }
   }
@@ -140,14 +140,14 @@ void PlatformCompleteUnread(PlatformReadRequest* request) {
 }
 
 uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed) {
-  std::unique_lock<std::mutex> hold(readers.lock);
+  std::unique_lock<std::mutex> hold(readers.Lock);
   while (request->Completed.load() < completed) {
-    if (readers.started == 0 || readers.ending) {
-      readers.finished.wait(hold);
+    if (readers.Started == 0 || readers.Ending) {
+      readers.Finished.wait(hold);
       continue;
     }
     // One waiter at a time collects what the system finished, for every waiter.
-    readers.ending = true;
+    readers.Ending = true;
     hold.unlock();
     PlatformReadRequest* ended[kMaxReaders];
     uint32_t got[kMaxReaders];
@@ -157,9 +157,9 @@ uint32_t PlatformWaitRead(PlatformReadRequest* request, int64_t completed) {
       ended[i]->Got = got[i];
       ended[i]->Completed.fetch_add(1);
     }
-    readers.started -= count;
-    readers.ending = false;
-    readers.finished.notify_all();
+    readers.Started -= count;
+    readers.Ending = false;
+    readers.Finished.notify_all();
   }
   return request->Got;
 }
@@ -170,12 +170,12 @@ void PlatformQueueReadAhead(const char* path, int64_t offset, uint32_t bytes, in
   const PlatformFile file = PlatformOpenFile(path);
   if (file == nullptr) return;  // gone already: its load will say so
   {
-    std::lock_guard<std::mutex> hold(readers.lock);
+    std::lock_guard<std::mutex> hold(readers.Lock);
     EnsureReaders();
-    for (ReadAheadJob& job : readers.jobs) {
-      if (readers.count > 0 && job.File == nullptr) {
+    for (ReadAheadJob& job : readers.Jobs) {
+      if (readers.Count > 0 && job.File == nullptr) {
         job = ReadAheadJob{file, offset, stride, bytes, count, 0, 0};
-        readers.work.notify_all();
+        readers.Work.notify_all();
         return;
       }
     }
@@ -184,9 +184,9 @@ void PlatformQueueReadAhead(const char* path, int64_t offset, uint32_t bytes, in
 }
 
 void PlatformWaitReadAhead() {
-  std::unique_lock<std::mutex> hold(readers.lock);
-  readers.finished.wait(hold, [] {
-    for (const ReadAheadJob& job : readers.jobs) {
+  std::unique_lock<std::mutex> hold(readers.Lock);
+  readers.Finished.wait(hold, [] {
+    for (const ReadAheadJob& job : readers.Jobs) {
       if (job.File != nullptr) return false;
     }
     return true;
@@ -196,10 +196,10 @@ void PlatformWaitReadAhead() {
 void PlatformDropReadAhead() {
   PlatformFile spent[kMaxReadAheadJobs] = {};
   {
-    std::lock_guard<std::mutex> hold(readers.lock);
+    std::lock_guard<std::mutex> hold(readers.Lock);
     for (int32_t k = 0; k < kMaxReadAheadJobs; ++k) {
-      readers.jobs[k].Next = readers.jobs[k].Count;
-      spent[k] = TakeSpentFile(readers.jobs[k]);
+      readers.Jobs[k].Next = readers.Jobs[k].Count;
+      spent[k] = TakeSpentFile(readers.Jobs[k]);
     }
   }
   for (PlatformFile file : spent) PlatformCloseFile(file);
@@ -208,14 +208,14 @@ void PlatformDropReadAhead() {
 void PlatformStopReaders() {
   PlatformDropReadAhead();
   {
-    std::lock_guard<std::mutex> hold(readers.lock);
-    readers.stopping = true;
-    readers.work.notify_all();
+    std::lock_guard<std::mutex> hold(readers.Lock);
+    readers.Stopping = true;
+    readers.Work.notify_all();
   }
-  for (int32_t k = 0; k < readers.count; ++k) readers.threads[k].join();
-  std::lock_guard<std::mutex> hold(readers.lock);
+  for (int32_t k = 0; k < readers.Count; ++k) readers.Threads[k].join();
+  std::lock_guard<std::mutex> hold(readers.Lock);
   // A range being warmed when the drop came has finished since; its file is still open.
-  for (ReadAheadJob& job : readers.jobs) PlatformCloseFile(TakeSpentFile(job));
-  readers.count = 0;
-  readers.stopping = false;
+  for (ReadAheadJob& job : readers.Jobs) PlatformCloseFile(TakeSpentFile(job));
+  readers.Count = 0;
+  readers.Stopping = false;
 }

@@ -28,20 +28,20 @@ class TestDir {
   TestDir() {
     static int serial = 0;
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("zelkora-test-" + std::to_string(now) + "-" + std::to_string(serial++));
-    std::filesystem::create_directories(path_);
+    Path = std::filesystem::temp_directory_path() /
+           ("zelkora-test-" + std::to_string(now) + "-" + std::to_string(serial++));
+    std::filesystem::create_directories(Path);
   }
   ~TestDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(Path, ignored);
   }
   TestDir(const TestDir&) = delete;
   TestDir& operator=(const TestDir&) = delete;
 
   // Full path of a name in the folder, with the platform's own separator.
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (Path / name).string(); }
+  const std::filesystem::path& path() const { return Path; }
   std::string Write(const std::string& name, const Bytes& bytes) const {
     std::ofstream(*this / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -49,7 +49,7 @@ class TestDir {
   }
 
  private:
-  std::filesystem::path path_;
+  std::filesystem::path Path;
 };
 
 // Pixel (x, y) of the bitmap, y counted from the top of the picture: B, G, R, fourth byte.
