@@ -33,4 +33,8 @@ bool PlatformFileCached(PlatformFile file, int64_t offset, uint32_t n);
 // Brings bytes [offset, offset + n) into the file cache for a later read; may block meanwhile.
 void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n);
 
+// How many threads may warm the cache at once. Where a warm only starts the read, one thread keeps
+// the storage busy, and more would only take the processor from the frame being decoded.
+int32_t PlatformWarmersAtOnce();
+
 void PlatformCloseFile(PlatformFile file);

@@ -155,6 +155,10 @@ void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n) {
   posix_fadvise(Descriptor(file), off_t(offset), off_t(n), POSIX_FADV_WILLNEED);
 }
 
+int32_t PlatformWarmersAtOnce() {
+  return 1;  // the advice returns as soon as the reads are queued
+}
+
 int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin origin) {
   // lseek refuses a negative result with EINVAL and leaves the position alone, as Windows does.
   const int whence = origin == SeekFromStart ? SEEK_SET

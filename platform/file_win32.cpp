@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/async_read.h"
+#include "platform/read_queue.h"
 
 // Every file is opened for overlapped reads: on a handle opened without, the system runs one
 // read at a time however many threads ask, and the readers' requests would wait on each other.
@@ -84,6 +85,10 @@ void PlatformWarmFile(PlatformFile file, int64_t offset, uint32_t n) {
     if (ReadAt(file->Handle, discard, piece, offset + done) != piece) return;
     done += piece;
   }
+}
+
+int32_t PlatformWarmersAtOnce() {
+  return kMaxReaders;  // each warm waits for its bytes
 }
 
 int64_t PlatformSeekFile(PlatformFile file, int64_t offset, PlatformSeekOrigin origin) {

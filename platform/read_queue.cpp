@@ -34,6 +34,7 @@ struct Readers {
   PlatformReadRequest* First = nullptr;  // reads in the order queued
   PlatformReadRequest* Last = nullptr;
   ReadAheadJob Jobs[kMaxReadAheadJobs] = {};
+  int32_t Warming = 0;  // readers warming a range now
 
   // A program may end without stopping its readers: joined here, as a thread left running when
   // its std::thread is destroyed would end the program.
@@ -77,17 +78,19 @@ void ReaderLoop() {
         break;
       }
     }
-    if (job == nullptr) {
+    if (job == nullptr || readers.Warming >= PlatformWarmersAtOnce()) {
       readers.Work.wait(hold);
       continue;
     }
     const int64_t offset = job->Offset + job->Stride * job->Next++;
     ++job->Running;
+    ++readers.Warming;
     const PlatformFile file = job->File;
     const uint32_t bytes = job->Bytes;
     hold.unlock();
     PlatformWarmFile(file, offset, bytes);
     hold.lock();
+    --readers.Warming;
     --job->Running;
     if (const PlatformFile spent = TakeSpentFile(*job)) {
       hold.unlock();
