@@ -13,10 +13,10 @@ namespace {
 using Patch = std::array<uint32_t, 3>;  // at, value, bytes: a header field, in the file's order
 
 struct LayoutCase {
-  DpxFileLayout layout;  // descriptor, bits, packing, little-endian, orientation, padding, ffmpeg
-  int32_t w, h;
-  std::vector<Patch> patches;
-  bool read;
+  DpxFileLayout Layout;  // descriptor, bits, packing, little-endian, orientation, padding, ffmpeg
+  int32_t Width, Height;
+  std::vector<Patch> Patches;
+  bool Read;
 };
 
 const LayoutCase kCases[] = {
@@ -70,9 +70,9 @@ const LayoutCase kCases[] = {
 
 // A picture of noise codes; 8-bit samples hold the top 8 bits of each.
 std::vector<Rgb10> Picture(const LayoutCase& c) {
-  const Bytes noise = Noise(size_t(c.w * c.h) * 3, uint32_t(c.w * 100 + c.h));
-  const uint16_t keep = c.layout.Bits == 8 ? 0x3FC : 0x3FF;
-  std::vector<Rgb10> p(size_t(c.w * c.h));
+  const Bytes noise = Noise(size_t(c.Width * c.Height) * 3, uint32_t(c.Width * 100 + c.Height));
+  const uint16_t keep = c.Layout.Bits == 8 ? 0x3FC : 0x3FF;
+  std::vector<Rgb10> p(size_t(c.Width * c.Height));
   for (size_t i = 0; i < p.size(); ++i) {
     const auto code = [&](size_t k) { return uint16_t((noise[3 * i + k] * 4 + i % 4) & keep); };
     p[i] = {code(0), code(1), code(2)};
@@ -82,7 +82,7 @@ std::vector<Rgb10> Picture(const LayoutCase& c) {
 
 // The bitmap after opening the file at 1 / 2^s, both colour options on below 1.
 Bytes Shown(const std::string& path, const LayoutCase& c, int32_t s, bool read) {
-  Prepare(c.w, c.h, s, s != 0, s != 0);
+  Prepare(c.Width, c.Height, s, s != 0, s != 0);
   EXPECT_EQ(Open(path), read ? "" : kInvalidImageMessage);
   return Bytes(Viewer.FramePixels, Viewer.FramePixels + BitmapBytes());
 }
@@ -91,29 +91,30 @@ TEST(DpxLayouts, ShowTheirPictureAs16BitRgbDoesOrAreRefused) {
   ResetViewerState();
   BuildColourTables();
   for (const LayoutCase& c : kCases) {
-    const DpxFileLayout& l = c.layout;
+    const int32_t w = c.Width, h = c.Height;
+    const DpxFileLayout& l = c.Layout;
     SCOPED_TRACE(testing::Message()
                  << "row " << &c - kCases << ": " << int(l.Descriptor) << ", " << int(l.Bits)
                  << " bits, packing " << int(l.Packing) << (l.LittleEndian ? ", little-endian" : "")
-                 << ", orientation " << l.Orientation << ", " << c.w << "x" << c.h << ", "
-                 << c.patches.size() << " fields patched");
+                 << ", orientation " << l.Orientation << ", " << w << "x" << h << ", "
+                 << c.Patches.size() << " fields patched");
     const std::vector<Rgb10> picture = Picture(c);
-    const auto rows = [&](int32_t y, Rgb10* row) { std::copy_n(&picture[y * c.w], c.w, row); };
-    Bytes file = RowFileBytes(DpxLayoutFile(c.layout, c.w, c.h, rows));
-    for (const auto& [at, value, bytes] : c.patches) {
+    const auto rows = [&](int32_t y, Rgb10* row) { std::copy_n(&picture[y * w], w, row); };
+    Bytes file = RowFileBytes(DpxLayoutFile(c.Layout, w, h, rows));
+    for (const auto& [at, value, bytes] : c.Patches) {
       for (uint32_t k = 0; k < bytes; ++k) {
-        file[at + k] = uint8_t(value >> 8 * (c.layout.LittleEndian ? k : bytes - 1 - k));
+        file[at + k] = uint8_t(value >> 8 * (c.Layout.LittleEndian ? k : bytes - 1 - k));
       }
     }
-    Bytes rgb16 = DpxMinimalHeader(uint32_t(c.w), uint32_t(c.h));
+    Bytes rgb16 = DpxMinimalHeader(uint32_t(w), uint32_t(h));
     rgb16.resize(rgb16.size() + picture.size() * 6);
-    PutDpxRow(picture.data(), c.w * c.h, &rgb16[kDpxImageOffset]);
+    PutDpxRow(picture.data(), w * h, &rgb16[kDpxImageOffset]);
     TestDir dir;
     const std::string path = dir.Write("a_0001.dpx", file), reference = dir.Write("b.dpx", rgb16);
     for (int32_t s : {0, 2}) {  // a layout refused shows black, not the picture before it
       const Bytes expected =
-          c.read ? Shown(reference, c, s, true) : Bytes(size_t(c.w >> s) * size_t(c.h >> s) * 4, 0);
-      EXPECT_EQ(Shown(path, c, s, c.read), expected) << "at 1/" << (1 << s);
+          c.Read ? Shown(reference, c, s, true) : Bytes(size_t(w >> s) * size_t(h >> s) * 4, 0);
+      EXPECT_EQ(Shown(path, c, s, c.Read), expected) << "at 1/" << (1 << s);
     }
   }
   ResetViewerState();
@@ -130,11 +131,11 @@ TEST(DpxKernels, Sse2GivesThePlainKernelsBytesForEveryCode) {
   for (uint16_t p = 0; p < w * h; ++p)
     picture[p] = {uint16_t(p & 1023), uint16_t((p * 5 + 3) & 1023), uint16_t((p * 7 + 9) & 1023)};
   for (const LayoutCase& c : kCases) {
-    if (!c.read || !c.patches.empty() || c.layout.Orientation % 2 != 0) continue;
+    if (!c.Read || !c.Patches.empty() || c.Layout.Orientation % 2 != 0) continue;
     SCOPED_TRACE(testing::Message() << "row " << &c - kCases);
     const auto rows = [&](int32_t y, Rgb10* row) { std::copy_n(&picture[y * w], w, row); };
     TestDir dir;
-    const std::string path = dir.Write("a.dpx", RowFileBytes(DpxLayoutFile(c.layout, w, h, rows)));
+    const std::string path = dir.Write("a.dpx", RowFileBytes(DpxLayoutFile(c.Layout, w, h, rows)));
     Bytes shown[2];
     for (const bool sse2 : {false, true}) {
       UseSse2Kernels = sse2;

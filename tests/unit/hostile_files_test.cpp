@@ -45,9 +45,9 @@ Bytes GreyDpx(uint32_t w, uint32_t h) {
   return b;
 }
 struct File {
-  std::string name;
-  Bytes bytes;
-  uint64_t size;  // a hole after the bytes up to this size; kFolder: a folder of that name
+  std::string Name;
+  Bytes Data;
+  uint64_t Size;  // a hole after the data up to this size; kFolder: a folder of that name
 };
 
 // The planes of a frame whose size is in the name: 64 grey rows (junk in the four bits above
@@ -69,11 +69,11 @@ std::vector<File> Planes(uint64_t r, uint64_t g, uint64_t b, const char* size = 
 }
 
 struct HostileCase {
-  std::vector<File> files;  // the first is the one opened
-  int32_t w0, h0, s;        // the picture shown before: its source size and shift
-  const char* message;
-  Picture picture;
-  int32_t w, h;  // the source size after
+  std::vector<File> Files;                   // the first is the one opened
+  int32_t WidthBefore, HeightBefore, Shift;  // the picture shown before: its source size and shift
+  const char* Message;
+  Picture Shown;
+  int32_t Width, Height;  // the source size after
 };
 
 std::vector<HostileCase> HostileCases() {
@@ -140,17 +140,17 @@ TEST(HostileFiles, OpenEndsInADefinedOutcome) {
   for (const HostileCase& c : HostileCases()) {
     SCOPED_TRACE(testing::Message() << "row " << row++);
     TestDir dir;
-    for (const File& f : c.files) {
-      if (f.size == kFolder) std::filesystem::create_directory(dir / f.name);
-      if (f.size != kFolder) WriteSparse(dir / f.name, f.size, {{0, f.bytes}});
+    for (const File& f : c.Files) {
+      if (f.Size == kFolder) std::filesystem::create_directory(dir / f.Name);
+      if (f.Size != kFolder) WriteSparse(dir / f.Name, f.Size, {{0, f.Data}});
     }
-    Prepare(c.w0, c.h0, c.s);
-    EXPECT_EQ(Open(dir / c.files[0].name), c.message);
-    EXPECT_EQ(Classify(), c.picture);
-    EXPECT_EQ(Viewer.SourceWidth, c.w);
-    EXPECT_EQ(Viewer.SourceHeight, c.h);
+    Prepare(c.WidthBefore, c.HeightBefore, c.Shift);
+    EXPECT_EQ(Open(dir / c.Files[0].Name), c.Message);
+    EXPECT_EQ(Classify(), c.Shown);
+    EXPECT_EQ(Viewer.SourceWidth, c.Width);
+    EXPECT_EQ(Viewer.SourceHeight, c.Height);
     // Every file was closed again: Windows refuses to delete one still open.
-    for (const File& f : c.files) EXPECT_TRUE(std::filesystem::remove(dir / f.name)) << f.name;
+    for (const File& f : c.Files) EXPECT_TRUE(std::filesystem::remove(dir / f.Name)) << f.Name;
   }
   ResetViewerState();
 }

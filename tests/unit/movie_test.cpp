@@ -16,11 +16,11 @@ constexpr uint64_t kNoOffset = 777;  // MovDataOffset before the open: no media 
 constexpr uint32_t kNoSize = 888;    // MovSampleSize before the open: no sample table read
 
 struct MovieCase {
-  Bytes movie;
-  int32_t count;     // frames found; 0 refuses the movie
-  uint64_t offset;   // of the first frame
-  uint32_t size;     // of every frame
-  uint64_t gap = 0;  // zero bytes after the first 8 of the movie, written as a hole
+  Bytes Movie;
+  int32_t Count;     // frames found; 0 refuses the movie
+  uint64_t Offset;   // of the first frame
+  uint32_t Size;     // of every frame
+  uint64_t Gap = 0;  // zero bytes after the first 8 of the movie, written as a hole
 };
 
 std::vector<MovieCase> MovieCases() {
@@ -94,21 +94,21 @@ TEST(Movie, AtomWalkFindsTheFramesOrRefuses) {
   int row = 0;
   for (const MovieCase& c : MovieCases()) {
     SCOPED_TRACE(testing::Message() << "row " << row++);
-    const Bytes head(c.movie.begin(),
-                     c.movie.begin() + ptrdiff_t(std::min<size_t>(8, c.movie.size())));
-    const Bytes rest(c.movie.begin() + ptrdiff_t(head.size()), c.movie.end());
-    WriteSparse(path, c.movie.size() + c.gap, {{0, head}, {head.size() + c.gap, rest}});
+    const Bytes head(c.Movie.begin(),
+                     c.Movie.begin() + ptrdiff_t(std::min<size_t>(8, c.Movie.size())));
+    const Bytes rest(c.Movie.begin() + ptrdiff_t(head.size()), c.Movie.end());
+    WriteSparse(path, c.Movie.size() + c.Gap, {{0, head}, {head.size() + c.Gap, rest}});
     // Shown before: a picture of the 4K width but another height, which the movie must replace.
     Prepare(3840, 8, 3);
     Viewer.MovDataOffset = kNoOffset;
     Viewer.MovSampleSize = kNoSize;
-    const bool shows = c.count > 0 && (c.size == k4kSampleSize || c.size == k8kSampleSize);
+    const bool shows = c.Count > 0 && (c.Size == k4kSampleSize || c.Size == k8kSampleSize);
     EXPECT_EQ(Open(path), shows ? "" : kInvalidImageMessage);
-    EXPECT_EQ(Viewer.FrameCount, shows ? c.count : 0);
-    EXPECT_EQ(Viewer.MovDataOffset, c.offset);
-    EXPECT_EQ(Viewer.MovSampleSize, c.size);
-    EXPECT_EQ(Viewer.SourceHeight, shows ? (c.size == k4kSampleSize ? 2160 : 4320) : 8);
-    EXPECT_EQ(ScanMovAtoms(), c.count);
+    EXPECT_EQ(Viewer.FrameCount, shows ? c.Count : 0);
+    EXPECT_EQ(Viewer.MovDataOffset, c.Offset);
+    EXPECT_EQ(Viewer.MovSampleSize, c.Size);
+    EXPECT_EQ(Viewer.SourceHeight, shows ? (c.Size == k4kSampleSize ? 2160 : 4320) : 8);
+    EXPECT_EQ(ScanMovAtoms(), c.Count);
   }
   ResetViewerState();
 }
@@ -129,7 +129,7 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
   ASSERT_EQ(Open(path), "");
   ASSERT_EQ(Viewer.FrameInfo.bmiHeader.biWidth, 960);
   struct {
-    int32_t frame, result, top, belowGreen;  // grey of file row 7, green of row 15; -1: unchanged
+    int32_t Frame, Result, Top, BelowGreen;  // grey of file row 7, green of row 15; -1: unchanged
   } const cases[] = {
       {1, 0, 255, 88},       // white rows one frame in, then the hole: zero bytes, dark green
       {50, 0, 127, 0},       // beyond 4 GiB (a 32-bit offset would land in the hole), then EOF
@@ -138,15 +138,15 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
       {-1, -1, -1, -1},      // refused before any file is opened
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.frame);
+    SCOPED_TRACE(c.Frame);
     FillBitmap(kMark);
-    Viewer.CurrentFrame = c.frame;
-    EXPECT_EQ(LoadFrame(), c.result);
-    const uint8_t want = c.top < 0 ? kMark : uint8_t(c.top);
+    Viewer.CurrentFrame = c.Frame;
+    EXPECT_EQ(LoadFrame(), c.Result);
+    const uint8_t want = c.Top < 0 ? kMark : uint8_t(c.Top);
     for (int32_t x = 0; x < 960; ++x) {
       const uint8_t *top = BitmapPixel(x, 0), *below = BitmapPixel(x, 1);
       ASSERT_TRUE(top[0] == want && top[1] == want && top[2] == want && top[3] == kMark) << x;
-      ASSERT_EQ(below[1], c.top < 0 ? kMark : c.belowGreen) << x;
+      ASSERT_EQ(below[1], c.Top < 0 ? kMark : c.BelowGreen) << x;
     }
   }
   std::filesystem::remove(path);  // gone since the scan: refused, not a frame of black
@@ -158,11 +158,11 @@ TEST(Movie, LoadReadsTheFrameItsIndexNames) {
 // Movies of several tracks against a model: row r of frame s of track t is one grey, Level(t,
 // s, r), all else noise. A frame read from elsewhere, or at another stride, shows.
 struct TrackCase {
-  std::vector<MovieTrack> tracks;
-  int picture;  // the track shown; -1: refused
-  std::vector<std::tuple<const char*, int32_t, uint32_t>> patches = {};  // PatchAtomField's
-  uint64_t dataAt = 0;  // the chunks from here, after a hole
-  int32_t shift = 0;
+  std::vector<MovieTrack> Tracks;
+  int Shown;  // the track shown; -1: refused
+  std::vector<std::tuple<const char*, int32_t, uint32_t>> Patches = {};  // PatchAtomField's
+  uint64_t DataAt = 0;  // the chunks from here, after a hole
+  int32_t Shift = 0;
 };
 
 uint32_t Level(size_t t, size_t s, size_t r) {
@@ -218,19 +218,19 @@ TEST(Movie, TracksShowTheirPictureFrames) {
     SCOPED_TRACE(testing::Message() << "row " << row++);
     const auto fill = [&c](size_t t, uint32_t s, uint8_t* out, size_t n) {
       std::memcpy(out, Noise(n, uint32_t(t * 1000 + s)).data(), n);
-      const size_t stride = size_t(c.tracks[t].Width + 47) / 48 * 128;  // whole 128-byte rows
+      const size_t stride = size_t(c.Tracks[t].Width + 47) / 48 * 128;  // whole 128-byte rows
       for (size_t r = 0; stride > 0 && (r + 1) * stride <= n; ++r)
         std::memcpy(out + r * stride, V210Grey(Level(t, s, r), stride).data(), stride);
     };
-    auto pieces = TrackedMovieFile(c.tracks, fill, c.dataAt);
-    for (const auto& [type, at, value] : c.patches)
+    auto pieces = TrackedMovieFile(c.Tracks, fill, c.DataAt);
+    for (const auto& [type, at, value] : c.Patches)
       PatchAtomField(pieces[2].second, type, at, value);
     WriteSparse(path, 0, pieces);
-    Prepare(64, 32, c.shift);
-    ASSERT_EQ(Open(path), c.picture < 0 ? kInvalidImageMessage : "");
-    if (c.picture < 0) continue;
-    const MovieTrack& track = c.tracks[size_t(c.picture)];
-    const int32_t w = track.Width >> c.shift, h = track.Height >> c.shift;
+    Prepare(64, 32, c.Shift);
+    ASSERT_EQ(Open(path), c.Shown < 0 ? kInvalidImageMessage : "");
+    if (c.Shown < 0) continue;
+    const MovieTrack& track = c.Tracks[size_t(c.Shown)];
+    const int32_t w = track.Width >> c.Shift, h = track.Height >> c.Shift;
     ASSERT_EQ(Viewer.FrameCount, int32_t(track.Samples));
     for (int32_t f = 0; f < Viewer.FrameCount; ++f) {
       FillBitmap(kMark);
@@ -239,8 +239,8 @@ TEST(Movie, TracksShowTheirPictureFrames) {
       for (int32_t y = 0; y < h; ++y) {
         // File row: the last one, and every 2^shift-th above it. Its grey is (Y - 64) * 1.1644
         // on a 10-bit scale, truncated, a quarter of it clamped to a byte.
-        const int32_t fileRow = track.Height - 1 - ((h - 1 - y) << c.shift);
-        const int32_t luma = int32_t(Level(size_t(c.picture), size_t(f), size_t(fileRow)));
+        const int32_t fileRow = track.Height - 1 - ((h - 1 - y) << c.Shift);
+        const int32_t luma = int32_t(Level(size_t(c.Shown), size_t(f), size_t(fileRow)));
         const int32_t grey = std::clamp(int32_t((luma - 64) * 1.1644) >> 2, 0, 255);
         for (int32_t x = 0; x < w; ++x) {
           const uint8_t* p = BitmapPixel(x, y);
@@ -257,17 +257,17 @@ TEST(Movie, TracksShowTheirPictureFrames) {
 
 TEST(Movie, FrameOffsetsAre64Bit) {
   struct {
-    uint64_t dataOffset;
-    uint32_t sampleSize;
-    int32_t index;
-    int64_t offset;
+    uint64_t DataOffset;
+    uint32_t SampleSize;
+    int32_t Index;
+    int64_t Offset;
   } const cases[] = {
       {28, k4kSampleSize, INT32_MIN, -1},                // refused: never a wild seek
       {uint64_t(INT64_MAX) - 10, k4kSampleSize, 1, -1},  // past what a file can hold
       {uint64_t(INT64_MAX) - k4kSampleSize, k4kSampleSize, 1, INT64_MAX},  // the very last byte
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MovFrameOffset(c.dataOffset, c.sampleSize, c.index), c.offset) << c.index;
+    EXPECT_EQ(MovFrameOffset(c.DataOffset, c.SampleSize, c.Index), c.Offset) << c.Index;
   }
 }
 

@@ -39,9 +39,9 @@ std::string FindAll(const std::string& pattern) {
 
 TEST(PlatformSearch, WildcardsFollowTheWindowsRules) {
   const struct {
-    const char *pattern, *name;
-    bool windows;      // listed by Windows' own search
-    bool wineDiffers;  // Wine 8.0 takes a "?" as exactly one character, dots included
+    const char *Pattern, *Name;
+    bool Windows;      // listed by Windows' own search
+    bool WineDiffers;  // Wine 8.0 takes a "?" as exactly one character, dots included
   } cases[] = {
       {"shot_????.dpx", "shot_0001.dpx", true, false},    // one "?" per digit
       {"shot_????.dpx", "SHOT_0001.DPX", true, false},    // letter case is ignored
@@ -67,9 +67,9 @@ TEST(PlatformSearch, WildcardsFollowTheWindowsRules) {
   };
   for (const auto& c : cases) {
     TestDir dir;
-    dir.Write(c.name, {1});
-    EXPECT_EQ(FindAll(dir / c.pattern), c.windows != (kWine && c.wineDiffers) ? c.name : "")
-        << c.pattern << " " << c.name << (kWine ? " (Wine)" : "");
+    dir.Write(c.Name, {1});
+    EXPECT_EQ(FindAll(dir / c.Pattern), c.Windows != (kWine && c.WineDiffers) ? c.Name : "")
+        << c.Pattern << " " << c.Name << (kWine ? " (Wine)" : "");
   }
 }
 
@@ -131,10 +131,10 @@ TEST(PlatformFile, ReadsAndSeeksDeliverWhatTheFileHolds) {
   const PlatformFile file = PlatformOpenFile(path.c_str());
   ASSERT_NE(file, nullptr);
   const struct {
-    int64_t offset;
-    PlatformSeekOrigin origin;
-    int64_t position;  // the seek's result, -1 refused (the position kept)
-    uint32_t ask, got;
+    int64_t Offset;
+    PlatformSeekOrigin Origin;
+    int64_t Position;  // the seek's result, -1 refused (the position kept)
+    uint32_t Ask, Got;
   } steps[] = {
       {0, SeekFromCurrent, 0, 10, 10},                      // the start
       {0, SeekFromCurrent, 10, 61440, 61440},               // the longest row a reader asks for
@@ -153,11 +153,11 @@ TEST(PlatformFile, ReadsAndSeeksDeliverWhatTheFileHolds) {
   Bytes buffer(61440);
   int64_t at = 0;
   for (const auto& s : steps) {
-    EXPECT_EQ(PlatformSeekFile(file, s.offset, s.origin), s.position) << s.offset;
-    at = s.position < 0 ? at : s.position;
-    ASSERT_EQ(PlatformReadFile(file, buffer.data(), s.ask), s.got) << s.offset;
-    for (uint32_t i = 0; i < s.got; ++i) ASSERT_EQ(buffer[i], byteAt(at + i)) << at + i;
-    at += s.got;
+    EXPECT_EQ(PlatformSeekFile(file, s.Offset, s.Origin), s.Position) << s.Offset;
+    at = s.Position < 0 ? at : s.Position;
+    ASSERT_EQ(PlatformReadFile(file, buffer.data(), s.Ask), s.Got) << s.Offset;
+    for (uint32_t i = 0; i < s.Got; ++i) ASSERT_EQ(buffer[i], byteAt(at + i)) << at + i;
+    at += s.Got;
   }
   PlatformCloseFile(file);
 }
@@ -174,14 +174,14 @@ TEST(PlatformWorkers, EveryPartRunsOnceOnItsOwnWorker) {
       std::atomic<int32_t> runs[kMaxWorkers + 1] = {};
       std::atomic<int32_t> sawParts{0};
       struct Job {
-        std::atomic<int32_t>* runs;
-        std::atomic<int32_t>* sawParts;
+        std::atomic<int32_t>* Runs;
+        std::atomic<int32_t>* SawParts;
       } job = {runs, &sawParts};
       PlatformRunWorkers(
           [](void* context, int32_t part, int32_t parts) {
             Job& j = *static_cast<Job*>(context);
-            j.runs[part] += 1;
-            j.sawParts->store(parts);
+            j.Runs[part] += 1;
+            j.SawParts->store(parts);
           },
           &job, parts);
       const int32_t ran = std::max(1, std::min(parts, expected));

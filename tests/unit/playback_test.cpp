@@ -49,8 +49,8 @@ TEST(Playback, KeysAndTicksDoWhatTheModelSays) {
 // Past either end a tick jumps to the far end, never wraps by the remainder.
 TEST(Playback, TickWrapsToTheFarEnd) {
   const struct {
-    const char* name;
-    int32_t current, step, frames, want;
+    const char* Name;
+    int32_t Current, Step, Frames, Want;
   } rows[] = {
       {"past the last by 1 of 3", 8, 3, 10, 0},
       {"before the first by 2 of 3", 1, -3, 10, 9},
@@ -60,7 +60,7 @@ TEST(Playback, TickWrapsToTheFarEnd) {
       {"no overflow past the largest index", INT32_MAX, 10, 5, 0},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(NextFrameIndex(row.current, row.step, row.frames), row.want) << row.name;
+    EXPECT_EQ(NextFrameIndex(row.Current, row.Step, row.Frames), row.Want) << row.Name;
   }
 }
 
@@ -75,8 +75,8 @@ TEST(Playback, FrameKeysStepOneAndStopAtTheEnds) {
     for (int32_t current = 0; current < std::max(frames, 1); ++current) {
       const int32_t last = std::max(frames - 1, 0);
       const struct {
-        PlaybackKey key;
-        int32_t want;
+        PlaybackKey Key;
+        int32_t Want;
       } rows[] = {
           {KeyFrameForward, std::min(current + 1, last)},
           {KeyFrameBack, std::max(current - 1, 0)},
@@ -86,8 +86,8 @@ TEST(Playback, FrameKeysStepOneAndStopAtTheEnds) {
           {KeyStepForward, current},  // the arrows set a speed; the tick moves
       };
       for (const auto& row : rows) {
-        EXPECT_EQ(FrameKeyIndex(row.key, current, frames), frames == 0 ? current : row.want)
-            << frames << " " << current << " " << row.key;
+        EXPECT_EQ(FrameKeyIndex(row.Key, current, frames), frames == 0 ? current : row.Want)
+            << frames << " " << current << " " << row.Key;
       }
     }
   }
@@ -97,9 +97,9 @@ TEST(Playback, FrameKeysStepOneAndStopAtTheEnds) {
 // reason about another file keeps that file's name; a long one is cut, never overflows.
 TEST(FrameStatus, NamePartSaysWhenAndWhyTheFrameIsUnreadable) {
   const struct {
-    bool unreadable;
-    const char *reason, *want;
-    int32_t fact;
+    bool Unreadable;
+    const char *Reason, *Want;
+    int32_t Fact;
   } rows[] = {
       {false, "", "m_0004.dpx", 0},
       {true, "", "m_0004.dpx - unreadable", 0},
@@ -111,8 +111,8 @@ TEST(FrameStatus, NamePartSaysWhenAndWhyTheFrameIsUnreadable) {
   };
   char out[kNameStatusSize];
   for (const auto& row : rows) {
-    FormatNameStatus(out, sizeof out, "m_0004.dpx", row.unreadable, row.reason, row.fact);
-    EXPECT_STREQ(out, row.want);
+    FormatNameStatus(out, sizeof out, "m_0004.dpx", row.Unreadable, row.Reason, row.Fact);
+    EXPECT_STREQ(out, row.Want);
   }
   const std::string name(259, 'n'), reason(319, 'r');
   FormatNameStatus(out, sizeof out, name.c_str(), true, reason.c_str(), 0);

@@ -25,9 +25,9 @@ enum Kind { kDpx, kPlanar, kV210 };
 constexpr size_t kAll = SIZE_MAX;
 
 struct Case {
-  Kind kind;
-  int32_t w, h;
-  size_t keep[3];  // bytes of each file's image data that the file holds; the rest is cut off
+  Kind Format;
+  int32_t Width, Height;
+  size_t Kept[3];  // bytes of each file's image data that the file holds; the rest is cut off
 };
 
 const Case kCases[] = {
@@ -71,50 +71,51 @@ void Evict(const TestDir& dir) {
 #endif
 }
 
-// A frame as written (files: each file's image data, cut as the case says) and as the reader
-// must see it (seen: the same, then what the layout shows where a file ends).
+// A frame as written (Files: each file's image data, cut as the case says) and as the reader
+// must see it (Seen: the same, then what the layout shows where a file ends).
 struct Frame {
-  Kind kind;
-  int32_t w, h;
-  std::vector<Bytes> files, seen;
+  Kind Format;
+  int32_t Width, Height;
+  std::vector<Bytes> Files, Seen;
   size_t RowBytes() const {
-    return kind == kDpx ? size_t(w) * 6 : kind == kPlanar ? size_t(w) * 2 : size_t(w + 5) / 6 * 16;
+    const size_t w = size_t(Width);
+    return Format == kDpx ? w * 6 : Format == kPlanar ? w * 2 : (w + 5) / 6 * 16;
   }
 };
 
 Frame MakeFrame(const Case& c) {
-  Frame f{c.kind, c.w, c.h, {}, {}};
-  const size_t rowBytes = f.RowBytes(), bytes = rowBytes * size_t(c.h);
+  Frame f{c.Format, c.Width, c.Height, {}, {}};
+  const size_t rowBytes = f.RowBytes(), bytes = rowBytes * size_t(c.Height);
   const Bytes black = V210Grey(64, 16);  // missing samples show black (v210 zeros: dark green)
-  for (size_t k = 0; k < (c.kind == kPlanar ? 3u : 1u); ++k) {
-    Bytes b = Noise(bytes, uint32_t(c.w * 31 + c.h + int32_t(k)));
+  for (size_t k = 0; k < (c.Format == kPlanar ? 3u : 1u); ++k) {
+    Bytes b = Noise(bytes, uint32_t(c.Width * 31 + c.Height + int32_t(k)));
     // Rows 24 to h - 25 zero: the model of a 4K frame then computes one such row, not each.
-    if (c.h > 48) std::fill(b.begin() + ptrdiff_t(24 * rowBytes), b.end() - 24 * rowBytes, 0);
-    f.files.emplace_back(b.begin(), b.begin() + ptrdiff_t(std::min(bytes, c.keep[k])));
-    for (size_t i = f.files[k].size(); i < bytes; ++i) b[i] = c.kind == kV210 ? black[i % 16] : 0;
-    f.seen.push_back(b);
+    if (c.Height > 48) std::fill(b.begin() + ptrdiff_t(24 * rowBytes), b.end() - 24 * rowBytes, 0);
+    f.Files.emplace_back(b.begin(), b.begin() + ptrdiff_t(std::min(bytes, c.Kept[k])));
+    for (size_t i = f.Files[k].size(); i < bytes; ++i) b[i] = c.Format == kV210 ? black[i % 16] : 0;
+    f.Seen.push_back(b);
   }
   return f;
 }
 
 // Writes the frame's files into the folder; returns the one the user opens.
 std::string Write(const TestDir& dir, const Frame& f, char plane) {
-  if (f.kind == kDpx) {
+  if (f.Format == kDpx) {
     // The image data where the header says, after filler that must not show: all ones, every
     // layout field undefined, so the layout is 16-bit RGB.
-    const uint32_t offset = 1000 + 7 * uint32_t(f.w);
-    Bytes header = DpxMinimalHeader(uint32_t(f.w), uint32_t(f.h), offset);
+    const uint32_t offset = 1000 + 7 * uint32_t(f.Width);
+    Bytes header = DpxMinimalHeader(uint32_t(f.Width), uint32_t(f.Height), offset);
     std::fill(header.begin() + 780, header.end(), 0xFF);
-    return dir.Write("shot_0001.dpx", Join({header, f.files[0]}));
+    return dir.Write("shot_0001.dpx", Join({header, f.Files[0]}));
   }
-  if (f.kind == kPlanar) {
+  if (f.Format == kPlanar) {
     // "2K" is no size: the frame is read at the current one. Any plane opened reads all three.
-    for (int k = 0; k < 3; ++k) dir.Write(std::string("clip_0001.2K.") + "rgb"[k], f.files[k]);
+    for (int k = 0; k < 3; ++k) dir.Write(std::string("clip_0001.2K.") + "rgb"[k], f.Files[k]);
     return dir / (std::string("clip_0001.2K.") + plane);
   }
   // A movie written for streaming: the sample table, then the media data of one frame.
   return dir.Write("clip.mov", Join({Moov({Stsz(k4kSampleSize, 1)}),
-                                     AtomHeader(8 + k4kSampleSize, "mdat"), f.files[0]}));
+                                     AtomHeader(8 + k4kSampleSize, "mdat"), f.Files[0]}));
 }
 
 // v210 packs six pixels into four little-endian words of three 10-bit fields: {word, field} of
@@ -138,17 +139,17 @@ PixelTriple Bt2020(int32_t y, int32_t cb, int32_t cr) {
 
 // Pixel x of file row n from the layout alone, before the colour options.
 PixelTriple Model(const Frame& f, size_t n, int32_t x) {
-  const auto big16 = [&](size_t k, size_t at) { return f.seen[k][at] << 8 | f.seen[k][at + 1]; };
-  const size_t pixel = n * size_t(f.w) + size_t(x);
-  if (f.kind == kDpx) {  // R, G, B, 16 bits each: the code in the top ten
+  const auto big16 = [&](size_t k, size_t at) { return f.Seen[k][at] << 8 | f.Seen[k][at + 1]; };
+  const size_t pixel = n * size_t(f.Width) + size_t(x);
+  if (f.Format == kDpx) {  // R, G, B, 16 bits each: the code in the top ten
     const auto code = [&](size_t c) { return NarrowToFullTable[big16(0, 6 * pixel + 2 * c) >> 6]; };
     return {code(0), code(1), code(2)};
   }
-  if (f.kind == kPlanar) {  // a plane per file, 16-bit words: the code in bits 2 to 11
+  if (f.Format == kPlanar) {  // a plane per file, 16-bit words: the code in bits 2 to 11
     const auto code = [&](size_t k) { return NarrowToFullTable[big16(k, 2 * pixel) >> 2 & 0x3FF]; };
     return {code(0), code(1), code(2)};
   }
-  const uint8_t* group = &f.seen[0][n * f.RowBytes() + size_t(x / 6) * 16];
+  const uint8_t* group = &f.Seen[0][n * f.RowBytes() + size_t(x / 6) * 16];
   return Bt2020(Field(group, kY[x % 6]), Field(group, kCb[x % 6 / 2]),
                 Field(group, kCr[x % 6 / 2]));
 }
@@ -164,20 +165,20 @@ PixelTriple WithOptions(PixelTriple p, int options) {  // bit 0 HdrToSdr, bit 1 
 // of 2^s, in row g / 2^s of the bottom-up bitmap if it has one; column x likewise. Every pixel of
 // the bitmap has one source, and its byte 3 keeps the mark.
 void ExpectModel(const Frame& f, int32_t s, int options) {
-  const int32_t step = 1 << s, columns = f.w >> s, rows = f.h >> s;
+  const int32_t step = 1 << s, columns = f.Width >> s, rows = f.Height >> s;
   const FrameBufferHeader& bitmap = Viewer.FrameInfo.bmiHeader;
   ASSERT_EQ(std::tie(bitmap.biWidth, bitmap.biHeight), std::tie(columns, rows));
   const size_t rb = f.RowBytes();
   int32_t shownRows = 0;
   size_t last = SIZE_MAX;
   std::vector<PixelTriple> want;
-  for (size_t n = 0; n < size_t(f.h); ++n) {
-    const int32_t g = f.h - 1 - int32_t(n);
+  for (size_t n = 0; n < size_t(f.Height); ++n) {
+    const int32_t g = f.Height - 1 - int32_t(n);
     if (g % step != 0 || g / step >= rows) continue;
     ++shownRows;
     bool same = last != SIZE_MAX;  // the bytes of the last row shown: its pixels
-    for (const Bytes& b : f.seen) same = same && !std::memcmp(&b[n * rb], &b[last * rb], rb);
-    for (int32_t x = 0; !same && x < f.w; x += step) {
+    for (const Bytes& b : f.Seen) same = same && !std::memcmp(&b[n * rb], &b[last * rb], rb);
+    for (int32_t x = 0; !same && x < f.Width; x += step) {
       if (x == 0) want.clear();
       if (x / step < columns) want.push_back(WithOptions(Model(f, n, x), options));
     }
@@ -203,16 +204,16 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
     const std::string path = Write(dir, f, "rgb"[i % 3]);
     // The v210 row store has its own code for every shift and option: all of them run on the
     // whole frame; the cut frames are about the rows they lack, and 4K frames are slow to decode.
-    const int optionSets = c.kind == kV210 && c.keep[0] != kAll ? 1 : 4;
+    const int optionSets = c.Format == kV210 && c.Kept[0] != kAll ? 1 : 4;
     for (int32_t s = 0; s <= 3; ++s) {
       // One worker, a few, and more workers than chunks. The 4K frames take one count per shift.
       for (const int32_t workers : {1, 2, 3, kMaxWorkers}) {
-        if (c.kind == kV210 && workers != std::array{1, 2, 3, kMaxWorkers}[size_t(s)]) continue;
+        if (c.Format == kV210 && workers != std::array{1, 2, 3, kMaxWorkers}[size_t(s)]) continue;
         SCOPED_TRACE(testing::Message() << "case " << i << ", shift " << s << ", " << workers);
         ASSERT_EQ(PlatformStartWorkers(workers), workers);
         for (int options = 0; options < optionSets; ++options) {
           FrameReads = kReads[(i + size_t(workers + options + s)) % std::size(kReads)];
-          Prepare(c.w, c.h, s, options & 1, options >> 1);
+          Prepare(c.Width, c.Height, s, options & 1, options >> 1);
           if ((workers + options) % 2 != 0) Evict(dir);
           UseSse2Kernels = detected && (workers + options / 2) % 2 == 0;
           ASSERT_EQ(Open(path), "") << "options " << options;
@@ -222,7 +223,7 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
       // The shift changed without the rebuild: the reload must refuse, not write out of bounds.
       FillBitmap(kMark);
       Viewer.ScaleShift = s ^ 1;
-      const bool nothingToShow = (c.w >> (s ^ 1)) == 0 || (c.h >> (s ^ 1)) == 0;
+      const bool nothingToShow = (c.Width >> (s ^ 1)) == 0 || (c.Height >> (s ^ 1)) == 0;
       EXPECT_EQ(LoadFrame(), nothingToShow ? 0 : -1);
       EXPECT_TRUE(BitmapIsAll(kMark));
     }
@@ -237,8 +238,8 @@ TEST(Readers, EveryPixelComesFromWhereTheLayoutPutsIt) {
 // then >> 2 and clamped.
 TEST(V210Pixel, Bt2020ByHand) {
   struct {
-    int32_t y, cb, cr;
-    PixelTriple rgb;
+    int32_t Y, Cb, Cr;
+    PixelTriple Rgb;
   } const cases[] = {
       {64, 512, 512, {0, 0, 0}},         // narrow-range black
       {940, 512, 512, {255, 255, 255}},  // white: 1020.0144 -> 255
@@ -254,8 +255,8 @@ TEST(V210Pixel, Bt2020ByHand) {
   };
   for (const auto& c : cases) {
     PixelTriple got;
-    ConvertV210Pixel(c.y, c.cb, c.cr, got);
-    EXPECT_EQ(std::tie(got.R, got.G, got.B), std::tie(c.rgb.R, c.rgb.G, c.rgb.B)) << c.y;
+    ConvertV210Pixel(c.Y, c.Cb, c.Cr, got);
+    EXPECT_EQ(std::tie(got.R, got.G, got.B), std::tie(c.Rgb.R, c.Rgb.G, c.Rgb.B)) << c.Y;
   }
 }
 
@@ -298,8 +299,8 @@ TEST(V210Pixel, EveryDecoderGivesTheMatrixBytesForEveryChromaPair) {
   std::vector<uint8_t> row(words.size() * 4);
   std::memcpy(row.data(), words.data(), row.size());  // little-endian, as the file has them
   struct Decoder {
-    const char* name;
-    V210RowDecoder decode;
+    const char* Name;
+    V210RowDecoder Decode;
   };
   std::vector<Decoder> decoders = {{"plain", DecodeV210RowPlain}, {"SSE2", DecodeV210RowSse2}};
   if (ProcessorHasAvx2()) decoders.push_back({"AVX2", DecodeV210RowAvx2});
@@ -318,11 +319,11 @@ TEST(V210Pixel, EveryDecoderGivesTheMatrixBytesForEveryChromaPair) {
     }
     for (const Decoder& d : decoders) {
       std::vector<uint8_t> out(size_t(columns) * 4, kMark);
-      d.decode(row.data(), int32_t(groups), columns, s, out.data());
+      d.Decode(row.data(), int32_t(groups), columns, s, out.data());
       const auto first = std::mismatch(out.begin(), out.end(), want.begin()).first;
       const size_t at = size_t(first - out.begin()) / 4, x = at << s;
       if (at < size_t(columns))
-        ADD_FAILURE() << d.name << ", shift " << s << ", " << columns << " columns, pixel " << at
+        ADD_FAILURE() << d.Name << ", shift " << s << ", " << columns << " columns, pixel " << at
                       << ": Y " << y[x] << " Cb " << cb[x / 2] << " Cr " << cr[x / 2];
     }
   }

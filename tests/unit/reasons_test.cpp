@@ -60,10 +60,10 @@ std::string Said(const std::string& path, int32_t frame) {
 }
 
 struct ReasonCase {
-  Files files;
-  std::string opened;
-  int32_t frame;
-  std::string said;  // after "Error: ", the reason on the next line
+  Files Written;
+  std::string Opened;
+  int32_t Frame;
+  std::string Message;  // after "Error: ", the reason on the next line
 };
 
 std::vector<ReasonCase> ReasonCases() {
@@ -162,14 +162,14 @@ TEST(Reasons, EveryRefusalSaysWhy) {
   for (const ReasonCase& c : ReasonCases()) {
     SCOPED_TRACE(testing::Message() << "row " << row++);
     TestDir dir;
-    for (const auto& [name, bytes] : c.files) {
+    for (const auto& [name, bytes] : c.Written) {
       if (name.back() == '/')
         std::filesystem::create_directory(dir / name.substr(0, name.size() - 1));
       if (name.back() != '/') dir.Write(name, bytes);
     }
     Prepare(16, 16, 0);
-    EXPECT_EQ(Said(dir / c.opened, c.frame), c.said.empty() ? "" : "Error: " + c.said + "\n");
-    EXPECT_EQ(Viewer.Reason, c.said.substr(c.said.find('\n') + 1));
+    EXPECT_EQ(Said(dir / c.Opened, c.Frame), c.Message.empty() ? "" : "Error: " + c.Message + "\n");
+    EXPECT_EQ(Viewer.Reason, c.Message.substr(c.Message.find('\n') + 1));
   }
   // A reload into a bitmap not rebuilt for the source (it must not be written).
   TestDir dir;

@@ -53,8 +53,8 @@ void Change(const TestDir& dir, const std::string& names) {
 TEST(Sequence, PathGivesKindPatternAndNamePart) {
   const std::string fits(259, 'p');
   const struct {
-    std::string path, pattern, namePart;
-    int32_t kind;
+    std::string Path, Pattern, NamePart;
+    int32_t Kind;
   } cases[] = {
       {"C:\\s\\shot_0012.dpx", "C:\\s\\shot_*.dpx", "shot_0012.dpx", Dpx},
       {"0012.DPX", "*.DPX", "0012.DPX", Dpx},  // digits only, no folder; any case
@@ -79,11 +79,11 @@ TEST(Sequence, PathGivesKindPatternAndNamePart) {
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(TakeOpenPath("before"));
-    EXPECT_EQ(TakeOpenPath(c.path.c_str()), c.pattern != "before") << c.path;
-    EXPECT_EQ(ScanSequence(), -1) << c.path;  // nothing of the kind exists here
-    EXPECT_EQ(Viewer.Kind, c.kind) << c.path;
-    EXPECT_EQ(Viewer.Scratch, c.pattern);
-    EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.namePart);
+    EXPECT_EQ(TakeOpenPath(c.Path.c_str()), c.Pattern != "before") << c.Path;
+    EXPECT_EQ(ScanSequence(), -1) << c.Path;  // nothing of the kind exists here
+    EXPECT_EQ(Viewer.Kind, c.Kind) << c.Path;
+    EXPECT_EQ(Viewer.Scratch, c.Pattern);
+    EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.NamePart);
   }
 }
 
@@ -98,20 +98,20 @@ bool LeadByteOf932(uint8_t byte) {
 TEST(Sequence, DoubleByteNamesSplitBetweenCharactersOnly) {
   PlatformSetLeadByteRule(LeadByteOf932);
   const struct {
-    std::string path, pattern, namePart;
-    int32_t kind;
+    std::string Path, Pattern, NamePart;
+    int32_t Kind;
   } cases[] = {
       {"C:\\s\\\x83\x5C_0012.dpx", "C:\\s\\\x83\x5C_*.dpx", "\x83\x5C_0012.dpx", Dpx},
       {"C:\\\x83\x5C\\\x83\x5C.dpx", "C:\\\x83\x5C\\\x83\x5C.dpx", "\x83\x5C.dpx", Dpx},
       {"C:\\s\\x_1.dpx\x83", "C:\\s\\x_*.dpx\x83", "x_1.dpx\x83", Unknown},  // a lead byte alone
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(TakeOpenPath(c.path.c_str()));
-    EXPECT_EQ(ScanSequence(), -1) << c.path;
-    EXPECT_EQ(Viewer.Kind, c.kind) << c.path;
-    EXPECT_EQ(Viewer.Scratch, c.pattern);
-    EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.namePart);
-    EXPECT_EQ(std::string(Viewer.Reason, size_t(Viewer.ReasonFact)), c.namePart + ": ");
+    ASSERT_TRUE(TakeOpenPath(c.Path.c_str()));
+    EXPECT_EQ(ScanSequence(), -1) << c.Path;
+    EXPECT_EQ(Viewer.Kind, c.Kind) << c.Path;
+    EXPECT_EQ(Viewer.Scratch, c.Pattern);
+    EXPECT_EQ(Viewer.Path + Viewer.NamePart, c.NamePart);
+    EXPECT_EQ(std::string(Viewer.Reason, size_t(Viewer.ReasonFact)), c.NamePart + ": ");
   }
 #ifndef _WIN32  // Windows would store these bytes through its own code page, not 932
   const TestDir dir;
@@ -128,9 +128,9 @@ TEST(Sequence, DoubleByteNamesSplitBetweenCharactersOnly) {
 // in frame order, the opened frame marked, a movie only the one read, "?" for any name kept.
 TEST(Sequence, FolderGivesTheListAndTheOpenedFrame) {
   const struct {
-    const char *folder, *opened, *change;
-    int32_t result;
-    const char* listed;
+    const char *Folder, *Opened, *Change;
+    int32_t Result;
+    const char* Listed;
   } cases[] = {
       {"a1.2.dpx a1.1.dpx a2.1.dpx a1.1.mov", "a1.2.dpx", "", 0, "a1.1.dpx *a1.2.dpx"},
       {"c.1.4K.r c.1.4K.g c.2.4K.r", "c.2.4K.r", "", 0, "c.1.4K.r *c.2.4K.r"},  // one plane each
@@ -169,13 +169,13 @@ TEST(Sequence, FolderGivesTheListAndTheOpenedFrame) {
   };
   for (const auto& c : cases) {
     const TestDir dir;
-    BetweenPasses = [&] { Change(dir, c.change); };
+    BetweenPasses = [&] { Change(dir, c.Change); };
     PlatformSearchClosedHook = RunBetweenPasses;
-    Change(dir, c.folder);
-    ASSERT_TRUE(TakeOpenPath((dir / c.opened).c_str()));
-    EXPECT_EQ(ScanSequence(), c.result) << c.opened << " " << c.change;
-    const std::string listed = *c.listed == '?' ? std::string(Viewer.FrameCount, '?') : Listed();
-    EXPECT_EQ(listed, c.listed) << c.opened << " " << c.change;
+    Change(dir, c.Folder);
+    ASSERT_TRUE(TakeOpenPath((dir / c.Opened).c_str()));
+    EXPECT_EQ(ScanSequence(), c.Result) << c.Opened << " " << c.Change;
+    const std::string listed = *c.Listed == '?' ? std::string(Viewer.FrameCount, '?') : Listed();
+    EXPECT_EQ(listed, c.Listed) << c.Opened << " " << c.Change;
   }
   PlatformSearchClosedHook = nullptr;
 }
@@ -230,9 +230,9 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
   ResetViewerState();
   BuildColourTables();
   const struct {
-    int32_t w, h, shift;
-    std::string opened;
-    std::string outcome;
+    int32_t Width, Height, Shift;
+    std::string Opened;
+    std::string Outcome;
   } cases[] = {
       {8, 4, 0, "f_1.dpx", "1 8x4 shown"},            // the size shown before
       {16, 2, 0, "f_1.dpx", "1 16x2 rebuilt shown"},  // another size
@@ -256,28 +256,29 @@ TEST(Sequence, OpenPathShowsTheFrameOrSaysWhyNot) {
   };
   for (const auto& c : cases) {
     const TestDir dir;
-    Bytes frame(c.w < 0 ? 0 : 780 + 6 * c.w * c.h, 0xFF);  // "SDPX", the image after the size
+    // "SDPX", the image after the size
+    Bytes frame(c.Width < 0 ? 0 : 780 + 6 * c.Width * c.Height, 0xFF);
     const uint32_t header[][2] = {
-        {0, 0x53445058}, {4, 780}, {772, uint32_t(c.w)}, {776, uint32_t(c.h)}};
-    for (int i = 0; i < 4 && c.w >= 0; ++i) PutBigEndian32(frame, header[i][0], header[i][1]);
+        {0, 0x53445058}, {4, 780}, {772, uint32_t(c.Width)}, {776, uint32_t(c.Height)}};
+    for (int i = 0; i < 4 && c.Width >= 0; ++i) PutBigEndian32(frame, header[i][0], header[i][1]);
     dir.Write("f_1.dpx", frame);
     dir.Write("f_1.mp4", {});
-    Viewer.ScaleShift = c.shift;
+    Viewer.ScaleShift = c.Shift;
     Viewer.SourceWidth = 8;
     Viewer.SourceHeight = 4;
     ResetFrameBuffer();
     // The picture before: white. A failed open must not leave it on screen.
-    std::memset(Viewer.FramePixels, 0xFF, size_t(8 >> c.shift) * size_t(4 >> c.shift) * 4);
+    std::memset(Viewer.FramePixels, 0xFF, size_t(8 >> c.Shift) * size_t(4 >> c.Shift) * 4);
     Viewer.PlaybackStep = 3;
     testing::internal::CaptureStderr();
-    const bool rebuilt = OpenPath((dir / c.opened).c_str());
+    const bool rebuilt = OpenPath((dir / c.Opened).c_str());
     const int32_t w = Viewer.FrameInfo.bmiHeader.biWidth, h = Viewer.FrameInfo.bmiHeader.biHeight;
     const bool shown = w > 0 && h > 0 && BitmapPixel(w - 1, h - 1)[2] == 255;
     const std::string size = std::to_string(w) + "x" + std::to_string(h);
     EXPECT_EQ(testing::internal::GetCapturedStderr() + std::to_string(Viewer.FrameCount) + " " +
                   size + (rebuilt ? " rebuilt" : "") + (shown ? " shown" : ""),
-              c.outcome)
-        << c.opened << " " << c.w;
+              c.Outcome)
+        << c.Opened << " " << c.Width;
     EXPECT_EQ(Viewer.PlaybackStep, 0);
   }
 }
