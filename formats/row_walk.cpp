@@ -292,7 +292,5 @@ int32_t ReadFrameRowsOnly(const FrameRows& rows) {
   return job.Shown;
 }
 
-bool UseSse2Kernels = [] {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sse2") != 0;
-}();
+bool UseSse2Kernels = (__builtin_cpu_init(), __builtin_cpu_supports("sse2") != 0);
+bool UseAvx2Kernels = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);

@@ -153,8 +153,9 @@ inline void StoreEightCodes(__m128i redCodes, __m128i greenCodes, __m128i blueCo
 }
 #endif
 
-// Whether rows decode through the SSE2 kernels: set at start from the processor; tests vary it.
+// Which vector kernels rows decode through: set at start from the processor; tests vary them.
 extern bool UseSse2Kernels;
+extern bool UseAvx2Kernels;
 
 int32_t LastFrameMissingRows();  // bitmap rows black where the last frame's files ended
 void SetLastFrameMissingRows(int32_t rows);

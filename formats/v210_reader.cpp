@@ -84,8 +84,8 @@ int32_t ReadMovFrame() {
   rows.RowBytes = uint32_t(GetV210RowGeometry(width).Stride);
   rows.Missing = &kV210BlackRowBytes;
   // The decoder is chosen once for the frame; each row calls it directly.
-  const int32_t result = ProcessorHasAvx2() ? DecodeFrame<V210Row<DecodeV210RowAvx2>>(rows)
-                                            : DecodeFrame<V210Row<DecodeV210RowSse2>>(rows);
+  const int32_t result = UseAvx2Kernels ? DecodeFrame<V210Row<DecodeV210RowAvx2>>(rows)
+                                        : DecodeFrame<V210Row<DecodeV210RowSse2>>(rows);
   PlatformCloseFile(file);
   return result;
 }

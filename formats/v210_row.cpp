@@ -26,21 +26,7 @@ constexpr uint32_t PackWord(uint32_t low, uint32_t middle, uint32_t high) {
   return low | middle << 10 | high << 20;
 }
 
-bool AskProcessorForAvx2() {
-#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-#else
-  return false;
-#endif
-}
-const bool kProcessorHasAvx2 = AskProcessorForAvx2();
-
 }  // namespace
-
-bool ProcessorHasAvx2() {
-  return kProcessorHasAvx2;
-}
 
 void ConvertV210Pixel(int32_t y, int32_t cb, int32_t cr, PixelTriple& rgb) {
   const double luma = double(y - kYcbcrLumaOffset) * kYcbcrLumaGain;

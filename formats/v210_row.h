@@ -27,14 +27,13 @@ using V210RowDecoder = void (*)(const uint8_t* row, int32_t groups, int32_t colu
                                 int32_t scaleShift, uint8_t* bitmapRow);
 
 // The definition, pixel by pixel; every other decoder gives its bytes. SSE2: four pixels a
-// vector (every x86 build has it). AVX2: eight at Original size, only where ProcessorHasAvx2().
+// vector (every x86 build has it). AVX2: eight at Original size, only where UseAvx2Kernels.
 void DecodeV210RowPlain(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                         uint8_t* bitmapRow);
 void DecodeV210RowSse2(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                        uint8_t* bitmapRow);
 void DecodeV210RowAvx2(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                        uint8_t* bitmapRow);
-bool ProcessorHasAvx2();  // asked of the processor once, at start
 
 extern const MissingRowBytes kV210BlackRowBytes;  // v210 black, where the file holds no row
 

@@ -303,7 +303,7 @@ TEST(V210Pixel, EveryDecoderGivesTheMatrixBytesForEveryChromaPair) {
     V210RowDecoder Decode;
   };
   std::vector<Decoder> decoders = {{"plain", DecodeV210RowPlain}, {"SSE2", DecodeV210RowSse2}};
-  if (ProcessorHasAvx2()) decoders.push_back({"AVX2", DecodeV210RowAvx2});
+  if (UseAvx2Kernels) decoders.push_back({"AVX2", DecodeV210RowAvx2});
   const int32_t all = int32_t(y.size());
   const std::pair<int32_t, int32_t> runs[] = {
       // shift, columns
