@@ -30,6 +30,12 @@ inline uint32_t BigEndian32(const uint8_t* p) {
   return __builtin_bswap32(LittleEndian32(p));
 }
 
+inline uint64_t BigEndian64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return __builtin_bswap64(v);
+}
+
 template <bool kLittleEndian>
 inline uint16_t InFileOrder16(const uint8_t* p) {
   return kLittleEndian ? LittleEndian16(p) : BigEndian16(p);

@@ -35,10 +35,6 @@ bool IsType(const uint8_t* type, const char* literal) {
   return std::memcmp(type, literal, 4) == 0;
 }
 
-uint64_t BigEndian64(const uint8_t* bytes) {
-  return uint64_t(BigEndian32(bytes)) << 32 | BigEndian32(bytes + 4);
-}
-
 bool ReadAt(PlatformFile file, uint64_t at, void* out, uint32_t n) {
   return at <= kNoEnd && PlatformSeekFile(file, int64_t(at), SeekFromStart) == int64_t(at) &&
          PlatformReadFile(file, out, n) == n;
