@@ -27,7 +27,8 @@ using V210RowDecoder = void (*)(const uint8_t* row, int32_t groups, int32_t colu
                                 int32_t scaleShift, uint8_t* bitmapRow);
 
 // The definition, pixel by pixel; every other decoder gives its bytes. SSE2: four pixels a
-// vector (every x86 build has it). AVX2: eight at Original size, only where UseAvx2Kernels.
+// vector (every x86 build has it). AVX2: eight at Original size, six at 1/4, only where
+// UseAvx2Kernels.
 void DecodeV210RowPlain(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                         uint8_t* bitmapRow);
 void DecodeV210RowSse2(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,

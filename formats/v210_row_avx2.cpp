@@ -1,5 +1,6 @@
-// The AVX2 v210 row decoder. At Original size the planes are not needed: a block of four groups
-// is 24 pixels, three vectors of eight, each lane's sample picked straight from the words. Built
+// The AVX2 v210 row decoder. At Original size and at 1/4 the planes are not needed: a block of
+// four groups is 24 pixels, three vectors of eight, or six shown pixels at 1/4, each lane's
+// sample picked straight from the words. Built
 // with -mavx2: everything here has internal linkage or is always inlined, so no AVX2 instruction
 // reaches code the other decoders run.
 
@@ -78,8 +79,49 @@ inline __m256i LaneField(__m256i words, const LaneFields& lanes, int32_t plane) 
       _mm256_set1_epi32(kV210FieldMask));
 }
 
+// At 1/4 four groups hold six shown pixels, three in each 32-byte half: each lane picks its word
+// from both halves and keeps the one of its own half. Lanes 6 and 7 repeat lane 5, so they add
+// no multiple of their own; their two pixels are stored, then overwritten by what follows.
+constexpr LaneFields MakeQuarterLanes() {
+  LaneFields lanes = {};
+  for (int32_t i = 0; i < 8; ++i) {
+    const int32_t x = 4 * (i < 6 ? i : 5);
+    const int32_t fields[3] = {kV210LumaFields[x % 6], kV210BlueFields[x % 6 / 2],
+                               kV210RedFields[x % 6 / 2]};
+    for (int32_t plane = 0; plane < 3; ++plane) {
+      lanes.Words[plane][i] = (4 * (x / 6) + fields[plane] / 3) % 8;
+      lanes.Shifts[plane][i] = 10 * (fields[plane] % 3);
+    }
+  }
+  return lanes;
+}
+alignas(32) constexpr LaneFields kQuarterLanes = MakeQuarterLanes();
+constexpr int32_t kQuarterHighLanes = 0xf8;  // lanes 3 to 7 from the second half
+
 // A block is stored before its G multiples are looked at, and stored again by the definition if
-// it has one.
+// it has one (both block loops).
+void StoreQuarterBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
+  for (int32_t b = 0; b < blocks; ++b, row += 64, out += 24) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32));
+    const auto field = [&](int32_t plane) {
+      const __m256i picks =
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(kQuarterLanes.Words[plane]));
+      const __m256i words =
+          _mm256_blend_epi32(_mm256_permutevar8x32_epi32(low, picks),
+                             _mm256_permutevar8x32_epi32(high, picks), kQuarterHighLanes);
+      return _mm256_and_si256(
+          _mm256_srlv_epi32(words, _mm256_load_si256(reinterpret_cast<const __m256i*>(
+                                       kQuarterLanes.Shifts[plane]))),
+          _mm256_set1_epi32(kV210FieldMask));
+    };
+    __m256i red, green, blue;
+    const __m256i multiples = ConvertEight(field(0), field(1), field(2), red, green, blue);
+    StoreEightPixels(red, green, blue, out);
+    if (_mm256_movemask_epi8(multiples) != 0) DecodeV210RowPlain(row, 4, 6, 2, out);
+  }
+}
+
 void StoreBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
   for (int32_t b = 0; b < blocks; ++b, row += 64, out += 96) {
     __m256i multiples = _mm256_setzero_si256();
@@ -107,6 +149,14 @@ void DecodeV210RowAvx2(const uint8_t* row, int32_t groups, int32_t columns, int3
     groups -= blocks * 4;
     columns -= blocks * 24;
     bitmapRow += size_t(blocks) * 24 * 4;
+  } else if (scaleShift == 2 && columns >= 8) {
+    // Each block stores eight pixels for its six: the last leaves two to the SSE2 decoder.
+    const int32_t blocks = (columns - 2) / 6;
+    StoreQuarterBlocks(row, blocks, bitmapRow);
+    row += size_t(blocks) * 64;
+    groups -= blocks * 4;
+    columns -= blocks * 6;
+    bitmapRow += size_t(blocks) * 6 * 4;
   }
   DecodeV210RowSse2(row, groups, columns, scaleShift, bitmapRow);
 }

@@ -308,7 +308,8 @@ TEST(V210Pixel, EveryDecoderGivesTheMatrixBytesForEveryChromaPair) {
   const std::pair<int32_t, int32_t> runs[] = {
       // shift, columns
       {0, all - 1}, {1, all / 2 - 1}, {2, all / 4 - 1}, {3, all / 8 - 1}, {0, 1}, {0, 23},
-      {0, 24},      {0, 25},          {0, 47},          {0, 71},          {1, 5}, {3, 7}};
+      {0, 24},      {0, 25},          {0, 47},          {0, 71},          {1, 5}, {3, 7},
+      {2, 7},       {2, 8},           {2, 13},          {2, 14},          {2, 20}};
   for (const auto& [s, columns] : runs) {
     std::vector<uint8_t> want(size_t(columns) * 4, kMark);
     for (int32_t k = 0; k < columns; ++k) {
