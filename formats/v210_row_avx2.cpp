@@ -48,55 +48,64 @@ inline void StoreEightPixels(__m256i red, __m256i green, __m256i blue, uint8_t* 
   StoreKeepingFourthBytes(_mm256_shuffle_epi8(bytes, pixelOrder), at);
 }
 
-// For vector v of a block, pixels 8v .. 8v + 7, read from word 4v on: each lane's word (0 to 7)
-// and shift for Y, Cb and Cr.
+// Each lane's word (0 to 7) and shift for Y, Cb and Cr.
 struct LaneFields {
   int32_t Words[3][8];
   int32_t Shifts[3][8];
 };
-constexpr LaneFields MakeLaneFields(int32_t v) {
-  LaneFields lanes = {};
-  for (int32_t i = 0; i < 8; ++i) {
-    const int32_t p = 8 * v + i, firstWord = 4 * (p / 6) - 4 * v;
-    const int32_t fields[3] = {kV210LumaFields[p % 6], kV210BlueFields[p % 6 / 2],
-                               kV210RedFields[p % 6 / 2]};
-    for (int32_t plane = 0; plane < 3; ++plane) {
-      lanes.Words[plane][i] = firstWord + fields[plane] / 3;
-      lanes.Shifts[plane][i] = 10 * (fields[plane] % 3);
-    }
+
+// Lane i takes pixel x of the row, its words counted from `firstWord`, modulo a vector's eight.
+constexpr void PutLane(LaneFields& lanes, int32_t i, int32_t x, int32_t firstWord) {
+  const int32_t fields[3] = {kV210LumaFields[x % 6], kV210BlueFields[x % 6 / 2],
+                             kV210RedFields[x % 6 / 2]};
+  for (int32_t plane = 0; plane < 3; ++plane) {
+    lanes.Words[plane][i] = (4 * (x / 6) - firstWord + fields[plane] / 3) % 8;
+    lanes.Shifts[plane][i] = 10 * (fields[plane] % 3);
   }
+}
+
+// For vector v of a block, pixels 8v .. 8v + 7, read from word 4v on.
+constexpr LaneFields MakeBlockLanes(int32_t v) {
+  LaneFields lanes = {};
+  for (int32_t i = 0; i < 8; ++i) PutLane(lanes, i, 8 * v + i, 4 * v);
   return lanes;
 }
-alignas(32) constexpr LaneFields kBlockLanes[3] = {MakeLaneFields(0), MakeLaneFields(1),
-                                                   MakeLaneFields(2)};
-
-inline __m256i LaneField(__m256i words, const LaneFields& lanes, int32_t plane) {
-  const __m256i* const picks = reinterpret_cast<const __m256i*>(lanes.Words[plane]);
-  const __m256i* const shifts = reinterpret_cast<const __m256i*>(lanes.Shifts[plane]);
-  return _mm256_and_si256(
-      _mm256_srlv_epi32(_mm256_permutevar8x32_epi32(words, _mm256_load_si256(picks)),
-                        _mm256_load_si256(shifts)),
-      _mm256_set1_epi32(kV210FieldMask));
-}
+alignas(32) constexpr LaneFields kBlockLanes[3] = {MakeBlockLanes(0), MakeBlockLanes(1),
+                                                   MakeBlockLanes(2)};
 
 // At 1/4 four groups hold six shown pixels, three in each 32-byte half: each lane picks its word
 // from both halves and keeps the one of its own half. Lanes 6 and 7 repeat lane 5, so they add
 // no multiple of their own; their two pixels are stored, then overwritten by what follows.
 constexpr LaneFields MakeQuarterLanes() {
   LaneFields lanes = {};
-  for (int32_t i = 0; i < 8; ++i) {
-    const int32_t x = 4 * (i < 6 ? i : 5);
-    const int32_t fields[3] = {kV210LumaFields[x % 6], kV210BlueFields[x % 6 / 2],
-                               kV210RedFields[x % 6 / 2]};
-    for (int32_t plane = 0; plane < 3; ++plane) {
-      lanes.Words[plane][i] = (4 * (x / 6) + fields[plane] / 3) % 8;
-      lanes.Shifts[plane][i] = 10 * (fields[plane] % 3);
-    }
-  }
+  for (int32_t i = 0; i < 8; ++i) PutLane(lanes, i, 4 * (i < 6 ? i : 5), 0);
   return lanes;
 }
 alignas(32) constexpr LaneFields kQuarterLanes = MakeQuarterLanes();
 constexpr int32_t kQuarterHighLanes = 0xf8;  // lanes 3 to 7 from the second half
+
+inline __m256i LoadLanes(const int32_t (&lanes)[8]) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+}
+
+// A plane's field of each lane, the lane's word already in it.
+inline __m256i FieldOfWords(__m256i words, const LaneFields& lanes, int32_t plane) {
+  return _mm256_and_si256(_mm256_srlv_epi32(words, LoadLanes(lanes.Shifts[plane])),
+                          _mm256_set1_epi32(kV210FieldMask));
+}
+
+inline __m256i BlockField(__m256i words, const LaneFields& lanes, int32_t plane) {
+  return FieldOfWords(_mm256_permutevar8x32_epi32(words, LoadLanes(lanes.Words[plane])), lanes,
+                      plane);
+}
+
+inline __m256i QuarterField(__m256i low, __m256i high, int32_t plane) {
+  const __m256i picks = LoadLanes(kQuarterLanes.Words[plane]);
+  return FieldOfWords(
+      _mm256_blend_epi32(_mm256_permutevar8x32_epi32(low, picks),
+                         _mm256_permutevar8x32_epi32(high, picks), kQuarterHighLanes),
+      kQuarterLanes, plane);
+}
 
 // A block is stored before its G multiples are looked at, and stored again by the definition if
 // it has one (both block loops).
@@ -104,19 +113,9 @@ void StoreQuarterBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
   for (int32_t b = 0; b < blocks; ++b, row += 64, out += 24) {
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32));
-    const auto field = [&](int32_t plane) {
-      const __m256i picks =
-          _mm256_load_si256(reinterpret_cast<const __m256i*>(kQuarterLanes.Words[plane]));
-      const __m256i words =
-          _mm256_blend_epi32(_mm256_permutevar8x32_epi32(low, picks),
-                             _mm256_permutevar8x32_epi32(high, picks), kQuarterHighLanes);
-      return _mm256_and_si256(
-          _mm256_srlv_epi32(words, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                                       kQuarterLanes.Shifts[plane]))),
-          _mm256_set1_epi32(kV210FieldMask));
-    };
     __m256i red, green, blue;
-    const __m256i multiples = ConvertEight(field(0), field(1), field(2), red, green, blue);
+    const __m256i multiples = ConvertEight(QuarterField(low, high, 0), QuarterField(low, high, 1),
+                                           QuarterField(low, high, 2), red, green, blue);
     StoreEightPixels(red, green, blue, out);
     if (_mm256_movemask_epi8(multiples) != 0) DecodeV210RowPlain(row, 4, 6, 2, out);
   }
@@ -130,8 +129,8 @@ void StoreBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
       const LaneFields& lanes = kBlockLanes[v];
       __m256i red, green, blue;
       multiples = _mm256_or_si256(
-          multiples, ConvertEight(LaneField(words, lanes, 0), LaneField(words, lanes, 1),
-                                  LaneField(words, lanes, 2), red, green, blue));
+          multiples, ConvertEight(BlockField(words, lanes, 0), BlockField(words, lanes, 1),
+                                  BlockField(words, lanes, 2), red, green, blue));
       StoreEightPixels(red, green, blue, out + 32 * v);
     }
     if (_mm256_movemask_epi8(multiples) != 0) DecodeV210RowPlain(row, 4, 24, 0, out);
