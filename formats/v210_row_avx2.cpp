@@ -141,21 +141,18 @@ void StoreBlocks(const uint8_t* row, int32_t blocks, uint8_t* out) {
 
 void DecodeV210RowAvx2(const uint8_t* row, int32_t groups, int32_t columns, int32_t scaleShift,
                        uint8_t* bitmapRow) {
+  // A block is four groups; the SSE2 decoder takes the columns after the last whole one.
+  int32_t blocks = 0, blockColumns = 0;
   if (scaleShift == 0) {
-    const int32_t blocks = columns / 24;
+    blockColumns = 24;
+    blocks = columns / blockColumns;
     StoreBlocks(row, blocks, bitmapRow);
-    row += size_t(blocks) * 64;
-    groups -= blocks * 4;
-    columns -= blocks * 24;
-    bitmapRow += size_t(blocks) * 24 * 4;
   } else if (scaleShift == 2 && columns >= 8) {
     // Each block stores eight pixels for its six: the last leaves two to the SSE2 decoder.
-    const int32_t blocks = (columns - 2) / 6;
+    blockColumns = 6;
+    blocks = (columns - 2) / blockColumns;
     StoreQuarterBlocks(row, blocks, bitmapRow);
-    row += size_t(blocks) * 64;
-    groups -= blocks * 4;
-    columns -= blocks * 6;
-    bitmapRow += size_t(blocks) * 6 * 4;
   }
-  DecodeV210RowSse2(row, groups, columns, scaleShift, bitmapRow);
+  DecodeV210RowSse2(row + size_t(blocks) * 64, groups - blocks * 4, columns - blocks * blockColumns,
+                    scaleShift, bitmapRow + size_t(blocks) * blockColumns * 4);
 }
